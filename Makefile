@@ -1,0 +1,53 @@
+# The two commands a newcomer needs on a fresh Debian machine:
+#   make run   set up, build, start huesmith on the bundled sample animation
+#   make test  set up, build, run every test (plain and sanitizer builds)
+
+BUILD     ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+JOBS      ?= 2
+SAMPLE    ?= sample_bg2.gif
+
+# Debian packages the build, the tests, the demo and the fuzzers need.
+PACKAGES = cmake make g++ clang libclang-rt-14-dev pkg-config \
+           liballegro4-dev libgif-dev libpng-dev libgtest-dev libbenchmark-dev \
+           xvfb xdotool x11-utils imagemagick python3-pil valgrind
+
+.PHONY: setup build run test test-plain test-asan bench fuzz clean
+
+setup:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:" $$missing; \
+	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	fi
+
+build: setup
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@bash tools/run_sample.sh $(BUILD) $(SAMPLE)
+
+test-plain: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: setup
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DHUESMITH_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -LE e2e
+
+test: test-plain test-asan
+
+bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
+	$(BUILD)/bench/benchmarks
+
+fuzz: setup
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHUESMITH_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	bash fuzz/run_all.sh $(FUZZ_BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

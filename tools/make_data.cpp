@@ -1,0 +1,2 @@
+// STUB: replaced by the data generator.
+int main() { return 0; }
