@@ -16,8 +16,8 @@ extern BITMAP *glb_sprite_8bpp; // logical size, 8 bits: the export canvas
 extern int32_t glb_frame;       // index of the frame shown
 extern int32_t glb_zoom;        // zoom in percent
 
-constexpr int SCREEN_W = 800;
-constexpr int SCREEN_H = 600;
+constexpr int BUFFER_W = 800; // the screen image (SCREEN_W is the library's)
+constexpr int BUFFER_H = 600;
 constexpr int PREVIEW_W = 300;
 constexpr int PREVIEW_H = 450;
 constexpr int CMAP_W = 64;
