@@ -8,6 +8,7 @@ struct data_set;
 
 extern int pcx_flag;                        // 1 when -pcx was given: export PCX
 extern void (*glb_pause)(unsigned int ms);  // the key pauses; the library's rest
+extern void (*glb_wait_release)(int scancode); // Home's and S's wait; spins on key[]
 
 // The whole program: start-up, main loop, orderly quit. Fatal errors end the
 // process through exit().
@@ -16,6 +17,9 @@ int run_huesmith(int argc, char **argv);
 // Steps 4 to 16 of one loop pass: reads the key-state array and changes the
 // slot, its gradient row, the frame and the zoom; S exports and saves.
 void handle_keys(gif_anim *anim, const data_set &set);
+
+// Spins until key[scancode] is up, without pausing: glb_wait_release's default.
+void wait_key_release(int scancode);
 
 // Home's zoom snap.
 int32_t snap_zoom(int32_t zoom);
