@@ -1,5 +1,55 @@
-// STUB: replaced by the palette engine.
 #include "palette/gradients.h"
+
+#include "display/screen.h"
+
+#include <allegro.h>
+#include <cstring>
+
 uint8_t gradient_table[GRADIENT_TABLE_ROWS][GRADIENT_TABLE_COLUMNS][3];
-bool load_cmaps(const char *, int, int) { return false; }
-void draw_cmaps(int, int, int) {}
+
+// A row or column count cut into 0..limit, so no loop leaves the table.
+static int clamp_count(int count, int limit)
+{
+    return count < 0 ? 0 : count > limit ? limit : count;
+}
+
+bool load_cmaps(const char *file, int columns, int rows)
+{
+    BITMAP *source = load_bitmap(file, nullptr);
+    if (!source)
+        return false;
+    std::memset(gradient_table, 0, sizeof gradient_table);
+    columns = clamp_count(columns, GRADIENT_TABLE_COLUMNS);
+    rows = clamp_count(rows, GRADIENT_TABLE_ROWS);
+    int depth = bitmap_color_depth(source);
+    // Positions outside a too-small bitmap keep the black they were given.
+    int used_rows = rows < source->h ? rows : source->h;
+    int used_columns = columns < source->w ? columns : source->w;
+    for (int r = 0; r < used_rows; r++)
+        for (int c = 0; c < used_columns; c++) {
+            int pixel = getpixel(source, c, r);
+            gradient_table[r][c][0] = uint8_t(getr_depth(depth, pixel));
+            gradient_table[r][c][1] = uint8_t(getg_depth(depth, pixel));
+            gradient_table[r][c][2] = uint8_t(getb_depth(depth, pixel));
+        }
+    destroy_bitmap(source);
+    return true;
+}
+
+void draw_cmaps(int columns, int rows, int step)
+{
+    if (!glb_cmap)
+        return;
+    clear_bitmap(glb_cmap);
+    columns = clamp_count(columns, GRADIENT_TABLE_COLUMNS);
+    rows = clamp_count(rows, GRADIENT_TABLE_ROWS);
+    int depth = bitmap_color_depth(glb_cmap);
+    // Each 6 x 6 swatch overlaps its neighbours; later ones cover the
+    // overlap, so a cell shows step x 5 pixels except on the far edges.
+    for (int r = 0; r < rows; r++)
+        for (int c = 0; c < columns; c++) {
+            const uint8_t *rgb = gradient_table[r][c];
+            int color = makecol_depth(depth, rgb[0], rgb[1], rgb[2]);
+            rectfill(glb_cmap, c * step, r * 5, c * step + 5, r * 5 + 5, color);
+        }
+}
