@@ -66,7 +66,7 @@ void free_screen_anim(gif_anim *anim)
 
 void create_screen_bitmaps(int w, int h)
 {
-    glb_buffer = create_checked_bitmap(32, SCREEN_W, SCREEN_H);
+    glb_buffer = create_checked_bitmap(32, BUFFER_W, BUFFER_H);
     glb_sub_preview = create_sub_bitmap(glb_buffer, 0, 0, PREVIEW_W, PREVIEW_H);
     glb_cmap = create_checked_bitmap(32, CMAP_W, CMAP_H);
     clear_to_color(glb_cmap, 0);
