@@ -1,8 +1,442 @@
-// STUB: replaced by the GIF reader.
 #include "gif/gif_anim.h"
-gif_anim *load_gif_anim(const char *) { return nullptr; }
-void destroy_gif_anim(gif_anim *) {}
-void destroy_gif_frame(gif_frame *) {}
-void read_gif_screen(FILE *, gif_screen *) {}
-void count_gif_frames(FILE *, int32_t *, int32_t *) {}
-int read_gif_blocks(FILE *, gif_screen *, gif_anim *) { return 1; }
+
+#include "gif/address_text.h"
+#include "gif/checked_bitmap.h"
+#include "gif/gif_lzw.h"
+
+#include <algorithm>
+#include <allegro.h>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The image descriptor being handled.
+struct gif_id {
+    uint16_t x, y, w, h;
+    int local_palette_flag;
+    int interlace;
+    int sort_flag;
+    int palette_size;
+};
+
+// Graphic-control values waiting for the next image.
+struct gif_gce {
+    int disposal;
+    int transparent_flag;
+    uint16_t delay;
+    int trans;
+};
+
+// Everything one parse shares between its blocks.
+struct parse_state {
+    const gif_screen *screen;
+    gif_anim *anim;
+    BITMAP *canvas;  // the animation as drawn so far
+    int fill;        // background index, or 0 without a global table
+    gif_gce gce;
+    int32_t frame;   // next frame record to fill
+    int32_t slot;    // next free palette slot
+};
+
+enum image_result { IMAGE_DONE, IMAGE_END_OF_FILE, IMAGE_FAILED };
+
+bool read_u8(FILE *file, int *value)
+{
+    *value = fgetc(file);
+    return *value != EOF;
+}
+
+bool read_u16(FILE *file, uint16_t *value)
+{
+    int lo = fgetc(file);
+    int hi = fgetc(file);
+    if (lo == EOF || hi == EOF)
+        return false;
+    *value = uint16_t(lo | (hi << 8));
+    return true;
+}
+
+// Relative skip; false when the stream cannot move.
+bool skip_bytes(FILE *file, long count)
+{
+    return fseek(file, count, SEEK_CUR) == 0;
+}
+
+void reset_gce(gif_gce *gce)
+{
+    gce->disposal = 0;
+    gce->transparent_flag = 0;
+    gce->delay = 0;
+    gce->trans = -1;
+}
+
+// False at end of file.
+bool read_colour_table(FILE *file, uint8_t *rgb, int entries)
+{
+    size_t bytes = size_t(entries) * 3;
+    return fread(rgb, 1, bytes, file) == bytes;
+}
+
+// Descriptor fields after the 0x2C; false at end of file.
+bool read_gif_id(FILE *file, gif_id *id)
+{
+    int packed;
+    if (!read_u16(file, &id->x) || !read_u16(file, &id->y) ||
+        !read_u16(file, &id->w) || !read_u16(file, &id->h) || !read_u8(file, &packed))
+        return false;
+    id->local_palette_flag = (packed >> 7) & 1;
+    id->interlace = (packed >> 6) & 1;
+    id->sort_flag = (packed >> 5) & 1;
+    id->palette_size = 1 << ((packed & 7) + 1);
+    return true;
+}
+
+void print_gif_id(const gif_id *id)
+{
+    printf("   gif_id.local_palette_flag  = %i\n", id->local_palette_flag);
+    printf("   gif_id.interlace           = %i\n", id->interlace);
+    printf("   gif_id.sort_flag           = %i\n", id->sort_flag);
+    printf("   gif_id.palette_size        = %i\n", id->palette_size);
+    printf("   sz                         = %i\n", id->palette_size);
+    fflush(stdout);
+}
+
+// Graphic control or skipped extension, after the 0x21; false at end of file.
+bool read_extension(FILE *file, gif_gce *gce)
+{
+    printf("\n\n0x21 Extension Block\n");
+    fflush(stdout);
+    int label;
+    if (!read_u8(file, &label))
+        return false;
+    if (label == 0xF9) {
+        printf("   0xF9 Graphic Control extension\n");
+        fflush(stdout);
+        int block_size, packed, index;
+        uint16_t delay;
+        if (!read_u8(file, &block_size) || !read_u8(file, &packed) ||
+            !read_u16(file, &delay) || !read_u8(file, &index))
+            return false;
+        gce->disposal = (packed >> 2) & 7;
+        gce->transparent_flag = packed & 1;
+        gce->delay = delay;
+        gce->trans = gce->transparent_flag ? index : -1;
+    } else {
+        printf("   ???? 0x%02X Skip that block\n", label);
+        fflush(stdout);
+        int size;
+        if (!read_u8(file, &size) || !skip_bytes(file, size))
+            return false;
+    }
+    skip_gif_sub_blocks(file);
+    return true;
+}
+
+// An image beyond the counted frames: parsed past, its data skipped.
+image_result skip_surplus_image(FILE *file, const gif_id *id, parse_state *state)
+{
+    reset_gce(&state->gce);
+    int code_size;
+    if (id->local_palette_flag && !skip_bytes(file, 3L * id->palette_size))
+        return IMAGE_END_OF_FILE;
+    if (!read_u8(file, &code_size))
+        return IMAGE_END_OF_FILE;
+    skip_gif_sub_blocks(file);
+    return IMAGE_DONE;
+}
+
+// Palette slot of the image being read; reads its local table when it has
+// one. A local table with no slot left is read past and the image keeps the
+// global table (or none). False at end of file.
+bool choose_frame_palette(FILE *file, const gif_id *id, parse_state *state, gif_frame *frame)
+{
+    frame->pal = -1;
+    printf("   g->have_global_palette    = %i\n", state->screen->have_global_palette);
+    printf("   gif_id.local_palette_flag = %i\n", id->local_palette_flag);
+    fflush(stdout);
+    if (state->screen->have_global_palette)
+        frame->pal = 0;
+    if (!id->local_palette_flag)
+        return true;
+    printf("   reading local palette, size = %i\n", id->palette_size);
+    fflush(stdout);
+    if (state->slot >= state->anim->num_palettes)
+        return skip_bytes(file, 3L * id->palette_size);
+    uint8_t *rgb = state->anim->palettes + size_t(state->slot) * GIF_PALETTE_BYTES;
+    if (!read_colour_table(file, rgb, id->palette_size))
+        return false;
+    frame->pal = state->slot++;
+    return true;
+}
+
+// Draws one image over the canvas and keeps its rectangle in the frame.
+// The image is decoded into its own w x h bitmap, first filled from the
+// canvas where the two overlap and with the fill elsewhere, so an image
+// reaching past the logical screen keeps its rows; only the overlap goes
+// back to the canvas, and only the overlap is disposed of.
+image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
+                              parse_state *state, gif_frame *frame)
+{
+    printf("sub_bmp = (%i, %i), w =%i, h =%i\n", id->x, id->y, id->w, id->h);
+    fflush(stdout);
+    BITMAP *image = create_checked_bitmap(8, id->w, id->h);
+    if (!image) {
+        printf("sub_bmp = NULL\n");
+        fflush(stdout);
+        return IMAGE_FAILED;
+    }
+    BITMAP *canvas = state->canvas;
+    int overlap_w = id->x < canvas->w ? std::min<int>(id->w, canvas->w - id->x) : 0;
+    int overlap_h = id->y < canvas->h ? std::min<int>(id->h, canvas->h - id->y) : 0;
+    clear_to_color(image, state->fill);
+    blit(canvas, image, id->x, id->y, 0, 0, overlap_w, overlap_h);
+
+    BITMAP *saved = nullptr;
+    if (state->gce.disposal == 3) {
+        saved = create_checked_bitmap(8, id->w, id->h);
+        if (!saved) {
+            destroy_bitmap(image);
+            printf("tmp_bmp = NULL\n");
+            fflush(stdout);
+            return IMAGE_FAILED;
+        }
+        blit(image, saved, 0, 0, 0, 0, id->w, id->h);
+    }
+
+    decode_gif_image(file, code_size, image, id->interlace, state->gce.trans);
+
+    frame->bmp = create_checked_bitmap(8, id->w, id->h);
+    if (!frame->bmp) {
+        if (saved)
+            destroy_bitmap(saved);
+        destroy_bitmap(image);
+        return IMAGE_FAILED;
+    }
+    blit(image, frame->bmp, 0, 0, 0, 0, id->w, id->h);
+    blit(image, canvas, 0, 0, id->x, id->y, overlap_w, overlap_h);
+
+    if (state->gce.disposal == 2 && overlap_w > 0 && overlap_h > 0)
+        rectfill(canvas, id->x, id->y, id->x + overlap_w - 1, id->y + overlap_h - 1, state->fill);
+    if (saved) {
+        blit(saved, canvas, 0, 0, id->x, id->y, overlap_w, overlap_h);
+        destroy_bitmap(saved);
+    }
+    destroy_bitmap(image);
+    return IMAGE_DONE;
+}
+
+// One image, after the 0x2C.
+image_result read_image(FILE *file, parse_state *state)
+{
+    printf("0x2C Image Descriptor\n");
+    fflush(stdout);
+    gif_id id;
+    if (!read_gif_id(file, &id))
+        return IMAGE_END_OF_FILE;
+    print_gif_id(&id);
+    if (state->frame >= state->anim->num_frames)
+        return skip_surplus_image(file, &id, state);
+
+    gif_frame *frame = &state->anim->frames[state->frame];
+    int code_size;
+    if (!choose_frame_palette(file, &id, state, frame) || !read_u8(file, &code_size))
+        return IMAGE_END_OF_FILE;
+    frame->pos.x = id.x;
+    frame->pos.y = id.y;
+    frame->w = id.w;
+    frame->h = id.h;
+    frame->trans = state->gce.trans;
+    frame->delay = state->gce.delay;
+
+    image_result result = draw_frame_image(file, &id, code_size, state, frame);
+    if (result != IMAGE_DONE)
+        return result;
+    reset_gce(&state->gce);
+    ++state->frame;
+    return IMAGE_DONE;
+}
+
+void print_frame_table(const gif_anim *anim)
+{
+    for (int32_t i = 0; i < anim->num_frames; ++i) {
+        const gif_frame *frame = &anim->frames[i];
+        printf("\nframe %3i\n", i);
+        printf("   .pos   = %3i, %3i\n", frame->pos.x, frame->pos.y);
+        printf("   .w, h  = %3i, %3i\n", frame->w, frame->h);
+        printf("   .pal   = %i\n", frame->pal);
+        printf("   .trans = %i\n", frame->trans);
+        printf("   .delay = %i\n", frame->delay);
+        printf("   .bmp   = 0x%s\n", format_address(frame->bmp).c_str());
+    }
+}
+
+// Frame table and palette block, zero-filled; false when either cannot be had.
+bool allocate_anim_tables(gif_anim *anim)
+{
+    if (anim->num_frames != 0) {
+        anim->frames = static_cast<gif_frame *>(calloc(size_t(anim->num_frames), sizeof(gif_frame)));
+        if (!anim->frames)
+            return false;
+    }
+    anim->palettes = static_cast<uint8_t *>(calloc(size_t(anim->num_palettes), GIF_PALETTE_BYTES));
+    return anim->palettes != nullptr;
+}
+
+void print_anim_sizes(const gif_anim *anim)
+{
+    long long frames_size = 24LL * anim->num_frames;
+    long long palettes_size = 768LL * anim->num_palettes;
+    printf("num_frames   = %i\n", anim->num_frames);
+    printf("num_palettes = %i\n", anim->num_palettes);
+    printf("total size   = %i + %lld + %lld = %lld\n", 24, frames_size, palettes_size,
+           24 + frames_size + palettes_size);
+    fflush(stdout);
+}
+
+} // namespace
+
+gif_anim *load_gif_anim(const char *path)
+{
+    FILE *file = fopen(path, "rb");
+    if (!file)
+        return nullptr;
+    gif_screen screen;
+    read_gif_screen(file, &screen);
+    int32_t num_frames = 0;
+    int32_t num_palettes = 1;
+    count_gif_frames(file, &num_frames, &num_palettes);
+
+    gif_anim *anim = static_cast<gif_anim *>(calloc(1, sizeof(gif_anim)));
+    if (!anim) {
+        fclose(file);
+        return nullptr;
+    }
+    anim->num_frames = num_frames;
+    anim->num_palettes = num_palettes;
+    anim->w = screen.w;
+    anim->h = screen.h;
+    if (!allocate_anim_tables(anim)) {
+        fclose(file);
+        destroy_gif_anim(anim);
+        return nullptr;
+    }
+    print_anim_sizes(anim);
+    if (read_gif_blocks(file, &screen, anim) != 0) {
+        fclose(file);
+        destroy_gif_anim(anim);
+        return nullptr;
+    }
+    print_frame_table(anim);
+    fclose(file);
+    return anim;
+}
+
+void destroy_gif_anim(gif_anim *anim)
+{
+    if (!anim)
+        return;
+    if (anim->frames) {
+        for (int32_t i = 0; i < anim->num_frames; ++i)
+            destroy_gif_frame(&anim->frames[i]);
+        free(anim->frames);
+    }
+    free(anim->palettes);
+    free(anim);
+}
+
+void destroy_gif_frame(gif_frame *frame)
+{
+    if (frame && frame->bmp) {
+        destroy_bitmap(frame->bmp);
+        frame->bmp = nullptr;
+    }
+}
+
+void read_gif_screen(FILE *file, gif_screen *screen)
+{
+    memset(screen, 0, sizeof *screen);
+    int flags = 0, background = 0, aspect = 0;
+    if (fread(screen->signature, 1, 3, file) != 3 || fread(screen->version, 1, 3, file) != 3 ||
+        !read_u16(file, &screen->w) || !read_u16(file, &screen->h) ||
+        !read_u8(file, &flags) || !read_u8(file, &background) || !read_u8(file, &aspect))
+        return;
+    screen->flags = uint8_t(flags);
+    screen->have_global_palette = (flags >> 7) & 1;
+    screen->color_resolution = uint8_t(((flags >> 4) & 7) + 1);
+    screen->sort_flag = (flags >> 3) & 1;
+    screen->palette_bits = uint8_t((flags & 7) + 1);
+    screen->palette_size = uint16_t(1 << screen->palette_bits);
+    screen->background = uint8_t(background);
+    screen->aspect_ratio = uint8_t(aspect);
+    // A short table keeps what was read; the rest stays zero.
+    if (screen->have_global_palette)
+        read_colour_table(file, &screen->palette[0][0], screen->palette_size);
+}
+
+void count_gif_frames(FILE *file, int32_t *num_frames, int32_t *num_palettes)
+{
+    long start = ftell(file);
+    int byte;
+    while ((byte = fgetc(file)) != EOF && byte != 0x3B) {
+        if (byte == 0x21) {
+            int label, size;
+            if (!read_u8(file, &label) || !read_u8(file, &size) || !skip_bytes(file, size))
+                break;
+        } else if (byte == 0x2C) {
+            ++*num_frames;
+            int packed, code_size;
+            if (!skip_bytes(file, 8) || !read_u8(file, &packed))
+                break;
+            if (packed & 0x80) {
+                ++*num_palettes;
+                if (!skip_bytes(file, 3L << ((packed & 7) + 1)))
+                    break;
+            }
+            if (!read_u8(file, &code_size))
+                break;
+        }
+        skip_gif_sub_blocks(file);
+    }
+    if (start >= 0)
+        fseek(file, start, SEEK_SET);
+}
+
+int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim)
+{
+    if (!file || !screen || !anim)
+        return 1;
+    parse_state state{};
+    state.screen = screen;
+    state.anim = anim;
+    if (screen->have_global_palette) {
+        memcpy(anim->palettes, screen->palette, GIF_PALETTE_BYTES);
+        state.slot = 1;
+    }
+    state.fill = screen->have_global_palette ? screen->background : 0;
+    state.canvas = create_checked_bitmap(8, screen->w, screen->h);
+    if (!state.canvas)
+        return 1;
+    clear_to_color(state.canvas, state.fill);
+    reset_gce(&state.gce);
+
+    int byte;
+    while ((byte = fgetc(file)) != EOF && byte != 0x3B) {
+        if (byte == 0x21) {
+            if (!read_extension(file, &state.gce))
+                break;
+        } else if (byte == 0x2C) {
+            image_result result = read_image(file, &state);
+            if (result == IMAGE_FAILED) {
+                destroy_bitmap(state.canvas);
+                return 1;
+            }
+            if (result == IMAGE_END_OF_FILE)
+                break;
+        }
+    }
+    destroy_bitmap(state.canvas);
+    // Images cut off in their descriptor never became frames.
+    anim->num_frames = state.frame;
+    return 0;
+}
