@@ -1,5 +1,9 @@
 // The shipped data files as the build generates them: palettes, gradient
 // bitmaps and sample animations must fit together for the tool to work.
+#include "gif/gif_anim.h"
+#include "palette/global_palette.h"
+#include "support/palette_fixtures.h"
+
 #include <allegro.h>
 #include <gif_lib.h>
 #include <gtest/gtest.h>
@@ -245,6 +249,36 @@ TEST(DataSamples, InterlacedCopyShowsTheSameFrames)
     EXPECT_TRUE(any_interlaced);
     EXPECT_TRUE(any_local);
     EXPECT_TRUE(compose_frames(plain.get()) == compose_frames(interlaced.get()));
+}
+
+// The program's own reader and remap take each sample as it is: no colour
+// is missing from the palette (which would end the process), and the
+// background lands on index 0, the one the preview leaves transparent.
+void check_sample_in_program(const char *name, const char *palette_name)
+{
+    SCOPED_TRACE(name);
+    std::string gif_path = bin_path(name), pal_path = bin_path(palette_name);
+    child_run run = run_in_child([&] {
+        init_palette_test_library();
+        set_color_depth(8);
+        gif_anim *anim = load_gif_anim(gif_path.c_str());
+        if (!anim || !load_glb_palette(pal_path.c_str()))
+            std::_Exit(3);
+        remap_pixels(anim);
+        const gif_frame &first = anim->frames[0];
+        std::printf("\nframes %i corners %i %i\n", anim->num_frames, getpixel(first.bmp, 0, 0),
+                    getpixel(first.bmp, first.w - 1, first.h - 1));
+        destroy_gif_anim(anim);
+    });
+    EXPECT_EQ(run.status, 0) << run.output.substr(run.output.size() > 300 ? run.output.size() - 300 : 0);
+    EXPECT_NE(run.output.find("\nframes 8 corners 0 0\n"), std::string::npos);
+}
+
+TEST(DataSamples, LoadAndRemapInTheProgram)
+{
+    check_sample_in_program("sample_bg2.gif", "pal_bg2.bin");
+    check_sample_in_program("sample_pst.gif", "pal_pst.bin");
+    check_sample_in_program("sample_pst_interlaced.gif", "pal_pst.bin");
 }
 
 } // namespace
