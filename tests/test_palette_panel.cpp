@@ -64,12 +64,14 @@ uint32_t gradient_rgb(int x, int y)
 
 class PalettePanel : public ::testing::Test {
 protected:
+    std::string dir;
     std::vector<uint8_t> palette_bytes;
 
     void SetUp() override
     {
         init_palette_test_library();
-        ASSERT_FALSE(enter_fresh_dir().empty());
+        dir = enter_fresh_dir();
+        ASSERT_FALSE(dir.empty());
         std::mt19937 rng(11);
         palette_bytes.resize(768);
         for (uint8_t &b : palette_bytes)
@@ -90,6 +92,7 @@ protected:
     {
         destroy_bitmap(glb_buffer);
         glb_buffer = nullptr;
+        leave_fresh_dir(dir);
     }
 
     // Entry e of glb_palette as the palette file gave it.

@@ -13,10 +13,15 @@ namespace {
 
 class PaletteRemap : public ::testing::Test {
 protected:
+    std::string dir;
+
+    void TearDown() override { leave_fresh_dir(dir); }
+
     void SetUp() override
     {
         init_palette_test_library();
-        ASSERT_FALSE(enter_fresh_dir().empty());
+        dir = enter_fresh_dir();
+        ASSERT_FALSE(dir.empty());
     }
 };
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +28,18 @@ std::string enter_fresh_dir()
     if (!mkdtemp(path) || chdir(path) != 0)
         return "";
     return path;
+}
+
+static int remove_entry(const char *path, const struct stat *, int, struct FTW *)
+{
+    return remove(path);
+}
+
+void leave_fresh_dir(const std::string &path)
+{
+    if (path.empty() || chdir("/tmp") != 0)
+        return;
+    nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 gif_anim *make_test_anim(int num_frames, int num_palettes, int w, int h)

@@ -16,6 +16,9 @@ void init_palette_test_library();
 // Makes a fresh directory under /tmp and makes it the working directory.
 std::string enter_fresh_dir();
 
+// Leaves the directory made by enter_fresh_dir and removes it with all it holds.
+void leave_fresh_dir(const std::string &path);
+
 // A calloc'ed record with frames and palette slots, each frame an 8-bit
 // w x h bitmap cleared to 0 with palette slot 0.
 gif_anim *make_test_anim(int num_frames, int num_palettes, int w, int h);
