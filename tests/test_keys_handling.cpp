@@ -1,6 +1,8 @@
 // One pass of key handling: order, bounds, pauses and the release waits.
 #include <allegro.h>
 #include <gtest/gtest.h>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "app/app.h"
@@ -11,6 +13,10 @@
 #include "support/screen_fixture.h"
 
 namespace {
+
+// The defaults, captured before any test swaps in its recorders.
+void (*const original_pause)(unsigned int) = glb_pause;
+void (*const original_wait_release)(int) = glb_wait_release;
 
 std::vector<unsigned int> pauses;
 std::vector<int> released;
@@ -47,6 +53,8 @@ protected:
     {
         free_screen_anim(anim);
         release_screen_keys();
+        glb_pause = original_pause;
+        glb_wait_release = original_wait_release;
     }
     // Runs one pass with the given keys held and returns the zoom left.
     int32_t zoom_after(int32_t zoom, std::initializer_list<int> held)
@@ -203,6 +211,20 @@ TEST_F(KeysTest, SaveKeyWaitsForReleaseAfterExport)
     leave_screen_scratch_dir();
     EXPECT_EQ(released, std::vector<int>{KEY_S});
     EXPECT_EQ(key[KEY_S], 0);
+}
+
+TEST(WaitKeyRelease, DefaultSpinsUntilTheHandlerLetsGo)
+{
+    EXPECT_EQ(original_pause, rest);
+    EXPECT_EQ(original_wait_release, wait_key_release);
+    key[KEY_HOME] = 1;
+    std::thread handler([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        key[KEY_HOME] = 0;
+    });
+    wait_key_release(KEY_HOME);
+    handler.join();
+    EXPECT_EQ(key[KEY_HOME], 0);
 }
 
 } // namespace
