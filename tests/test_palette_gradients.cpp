@@ -69,6 +69,44 @@ TEST_F(PaletteGradients, SmallBitmapReadsBlackOutsideAndMissingFileChangesNothin
     EXPECT_FALSE(load_cmaps("garbage.bmp", 12, 116));
 }
 
+TEST_F(PaletteGradients, OtherFormatsLoadAndLyingSizesAreRefused)
+{
+    for (const char *name : {"g.pcx", "g.tga", "g.BMP"}) {
+        BITMAP *bmp = create_bitmap_ex(24, 12, 116);
+        for (int y = 0; y < 116; y++)
+            for (int x = 0; x < 12; x++) {
+                uint32_t c = test_rgb(x, y);
+                putpixel(bmp, x, y, makecol_depth(24, c >> 16, (c >> 8) & 255, c & 255));
+            }
+        PALETTE unused = {};
+        ASSERT_EQ(0, save_bitmap(name, bmp, unused)) << name;
+        destroy_bitmap(bmp);
+        memset(gradient_table, 0x5A, sizeof gradient_table);
+        ASSERT_TRUE(load_cmaps(name, 12, 116)) << name;
+        expect_cell(115, 11, test_rgb(11, 115));
+        expect_cell(0, 12, 0);
+    }
+
+    // Sizes whose byte count passes 32 bits: width, and width times height.
+    ASSERT_TRUE(write_rgb_bmp("lie.bmp", 12, 116, test_rgb));
+    std::vector<uint8_t> bytes = read_bytes("lie.bmp");
+    const uint8_t wide[4] = {0xFF, 0xFF, 0xFF, 0x7F};
+    memcpy(&bytes[18], wide, 4);
+    ASSERT_TRUE(write_bytes("wide.bmp", bytes));
+    const uint8_t w65536[4] = {0, 0, 1, 0}, h65537[4] = {1, 0, 1, 0};
+    memcpy(&bytes[18], w65536, 4);
+    memcpy(&bytes[22], h65537, 4);
+    ASSERT_TRUE(write_bytes("wraps.bmp", bytes));
+    std::vector<uint8_t> tga = read_bytes("g.tga");
+    tga[12] = tga[13] = tga[14] = tga[15] = 0xFF;
+    ASSERT_TRUE(write_bytes("big.tga", tga));
+    for (const char *name : {"wide.bmp", "wraps.bmp", "big.tga"}) {
+        memset(gradient_table, 0x5A, sizeof gradient_table);
+        EXPECT_FALSE(load_cmaps(name, 12, 116)) << name;
+        EXPECT_EQ(0x5A, gradient_table[0][0][0]) << name;
+    }
+}
+
 // The colour glb_cmap should show at (x, y): black, or the cell whose
 // visible area holds the point.
 int expected_strip_pixel(int x, int y, int columns, int rows, int step)

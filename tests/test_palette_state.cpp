@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -162,13 +164,32 @@ TEST_F(PaletteState, FailedSaveKeepsTheOldFileAndWarns)
     EXPECT_EQ(0, stat("last_palshift.bin.tmp", &info));
     ASSERT_EQ(0, rmdir("last_palshift.bin.tmp"));
 
-    // The temporary file opens but its bytes never reach the disk.
-    ASSERT_EQ(0, symlink("/dev/full", "last_palshift.bin.tmp"));
-    testing::internal::CaptureStdout();
-    save_palshift_file();
-    EXPECT_EQ("can't write <last_palshift.bin>\n", testing::internal::GetCapturedStdout());
+    // The temporary file opens but its bytes do not fit: a child whose
+    // files may not grow past 100 bytes.
+    child_run run = run_in_child([] {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {100, 100};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        save_palshift_file();
+    });
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("can't write <last_palshift.bin>\n", run.output);
     EXPECT_EQ(old, read_bytes("last_palshift.bin"));
     EXPECT_NE(0, lstat("last_palshift.bin.tmp", &info)) << "temporary file left behind";
+}
+
+TEST_F(PaletteState, StaleLinkAtTheTemporaryNameIsReplacedNotFollowed)
+{
+    ASSERT_TRUE(write_bytes("other_file", {'k', 'e', 'e', 'p'}));
+    ASSERT_EQ(0, symlink("other_file", "last_palshift.bin.tmp"));
+    palshift_pst[7] = 12;
+    testing::internal::CaptureStdout();
+    save_palshift_file();
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(std::vector<uint8_t>({'k', 'e', 'e', 'p'}), read_bytes("other_file"));
+    std::vector<uint8_t> saved = read_bytes("last_palshift.bin");
+    ASSERT_EQ(144u, saved.size());
+    EXPECT_EQ(12, saved[140]);
 }
 
 } // namespace

@@ -1,9 +1,12 @@
 #include "palette/gradients.h"
 
 #include "display/screen.h"
+#include "gif/checked_bitmap.h"
 
 #include <allegro.h>
+#include <cstdio>
 #include <cstring>
+#include <strings.h>
 
 uint8_t gradient_table[GRADIENT_TABLE_ROWS][GRADIENT_TABLE_COLUMNS][3];
 
@@ -13,8 +16,74 @@ static int clamp_count(int count, int limit)
     return count < 0 ? 0 : count > limit ? limit : count;
 }
 
+static long long read_le(const uint8_t *p, int bytes)
+{
+    unsigned long long v = 0;
+    for (int k = bytes - 1; k >= 0; k--)
+        v = v << 8 | p[k];
+    return (long long)v;
+}
+
+static long long read_le32_signed(const uint8_t *p)
+{
+    return (long long)int32_t(uint32_t(read_le(p, 4)));
+}
+
+// Width and height that the image's header announces, for the formats the
+// library's loader picks by extension; false for any other file.
+static bool read_image_size(const char *file, long long *w, long long *h)
+{
+    const char *dot = std::strrchr(file, '.');
+    if (!dot)
+        return false;
+    FILE *in = std::fopen(file, "rb");
+    if (!in)
+        return false;
+    uint8_t head[26];
+    size_t got = std::fread(head, 1, sizeof head, in);
+    std::fclose(in);
+    if (strcasecmp(dot, ".bmp") == 0) {
+        if (got < 26)
+            return false;
+        // A 12-byte info header holds 16-bit sizes, the others 32-bit ones;
+        // a negative height means rows stored top-down.
+        bool os2 = read_le(head + 14, 4) == 12;
+        *w = os2 ? read_le(head + 18, 2) : read_le32_signed(head + 18);
+        *h = os2 ? read_le(head + 20, 2) : read_le32_signed(head + 22);
+        if (*h < 0)
+            *h = -*h;
+        return true;
+    }
+    if (strcasecmp(dot, ".pcx") == 0) {
+        if (got < 12)
+            return false;
+        *w = read_le(head + 8, 2) - read_le(head + 4, 2) + 1;
+        *h = read_le(head + 10, 2) - read_le(head + 6, 2) + 1;
+        return true;
+    }
+    if (strcasecmp(dot, ".tga") == 0) {
+        if (got < 16)
+            return false;
+        *w = read_le(head + 12, 2);
+        *h = read_le(head + 14, 2);
+        return true;
+    }
+    return false;
+}
+
+// The library's loader sizes its bitmaps in 32-bit arithmetic without any
+// check, so a lying header is refused before it gets there. 32 bits per
+// pixel is the deepest bitmap it makes, loading or converting.
+static bool check_image_size(const char *file)
+{
+    long long w, h;
+    return read_image_size(file, &w, &h) && bitmap_size_fits(32, w, h);
+}
+
 bool load_cmaps(const char *file, int columns, int rows)
 {
+    if (!check_image_size(file))
+        return false;
     BITMAP *source = load_bitmap(file, nullptr);
     if (!source)
         return false;

@@ -9,6 +9,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 int32_t palshift_bg2[BG2_SLOTS];
 int32_t palshift_pst[PST_SLOTS];
@@ -166,9 +168,18 @@ void load_palshift_file()
 // Writes the image to the temporary file; false on any failed write or close.
 static bool write_palshift_tmp(const uint8_t *bytes)
 {
-    FILE *out = std::fopen(PALSHIFT_TMP_FILE, "wb");
-    if (!out)
+    // A stale file or link at the temporary name goes first; the new file
+    // is then created afresh, never written through a link left there.
+    unlink(PALSHIFT_TMP_FILE);
+    int fd = open(PALSHIFT_TMP_FILE, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0)
         return false;
+    FILE *out = fdopen(fd, "wb");
+    if (!out) {
+        close(fd);
+        unlink(PALSHIFT_TMP_FILE);
+        return false;
+    }
     bool ok = true;
     int offset = 0;
     for (int size : PALSHIFT_PIECES) {
@@ -179,7 +190,7 @@ static bool write_palshift_tmp(const uint8_t *bytes)
     if (std::fclose(out) != 0)
         ok = false;
     if (!ok)
-        std::remove(PALSHIFT_TMP_FILE);
+        unlink(PALSHIFT_TMP_FILE);
     return ok;
 }
 
@@ -188,7 +199,10 @@ void save_palshift_file()
     uint8_t bytes[PALSHIFT_BYTES];
     encode_palshift(bytes);
     // The old file is replaced only by a complete new one.
-    if (write_palshift_tmp(bytes) && std::rename(PALSHIFT_TMP_FILE, PALSHIFT_FILE) == 0)
-        return;
+    if (write_palshift_tmp(bytes)) {
+        if (std::rename(PALSHIFT_TMP_FILE, PALSHIFT_FILE) == 0)
+            return;
+        unlink(PALSHIFT_TMP_FILE);
+    }
     std::printf("can't write <%s>\n", PALSHIFT_FILE);
 }
