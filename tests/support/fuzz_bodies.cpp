@@ -209,7 +209,8 @@ std::string run_palshift_body(const uint8_t *data, size_t size)
     if (!write_fuzz_file(dir + "/last_palshift.bin", data, size))
         return "cannot write the state file";
     uint8_t image[144] = {};
-    std::memcpy(image, data, size < sizeof image ? size : sizeof image);
+    if (size > 0)
+        std::memcpy(image, data, size < sizeof image ? size : sizeof image);
 
     char old_dir[4096];
     if (!getcwd(old_dir, sizeof old_dir) || chdir(dir.c_str()) != 0)
