@@ -151,7 +151,6 @@ TEST_F(ComposeTest, IndexZeroAndAreaOutsideFrameShowBlack)
 TEST_F(ComposeTest, OversizeImageStaysInsidePreview)
 {
     compose_single(300, 450, 1000, 1);
-    glb_cmap = create_bitmap_ex(32, CMAP_W, CMAP_H);
     clear_to_color(glb_cmap, makecol32(0, 255, 0));
     compose_screen(anim, bg2);
     EXPECT_EQ(at(0, 0), screen_colour(1));
