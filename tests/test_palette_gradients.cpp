@@ -87,7 +87,8 @@ TEST_F(PaletteGradients, OtherFormatsLoadAndLyingSizesAreRefused)
         expect_cell(0, 12, 0);
     }
 
-    // Sizes whose byte count passes 32 bits: width, and width times height.
+    // Sizes whose byte count passes 32 bits (width, width times height) and
+    // a negative height, which the loader would take as it stands.
     ASSERT_TRUE(write_rgb_bmp("lie.bmp", 12, 116, test_rgb));
     std::vector<uint8_t> bytes = read_bytes("lie.bmp");
     const uint8_t wide[4] = {0xFF, 0xFF, 0xFF, 0x7F};
@@ -97,10 +98,14 @@ TEST_F(PaletteGradients, OtherFormatsLoadAndLyingSizesAreRefused)
     memcpy(&bytes[18], w65536, 4);
     memcpy(&bytes[22], h65537, 4);
     ASSERT_TRUE(write_bytes("wraps.bmp", bytes));
+    const uint8_t w12[4] = {12, 0, 0, 0}, minus116[4] = {0x8C, 0xFF, 0xFF, 0xFF};
+    memcpy(&bytes[18], w12, 4);
+    memcpy(&bytes[22], minus116, 4);
+    ASSERT_TRUE(write_bytes("top_down.bmp", bytes));
     std::vector<uint8_t> tga = read_bytes("g.tga");
     tga[12] = tga[13] = tga[14] = tga[15] = 0xFF;
     ASSERT_TRUE(write_bytes("big.tga", tga));
-    for (const char *name : {"wide.bmp", "wraps.bmp", "big.tga"}) {
+    for (const char *name : {"wide.bmp", "wraps.bmp", "top_down.bmp", "big.tga"}) {
         memset(gradient_table, 0x5A, sizeof gradient_table);
         EXPECT_FALSE(load_cmaps(name, 12, 116)) << name;
         EXPECT_EQ(0x5A, gradient_table[0][0][0]) << name;

@@ -45,13 +45,12 @@ static bool read_image_size(const char *file, long long *w, long long *h)
     if (strcasecmp(dot, ".bmp") == 0) {
         if (got < 26)
             return false;
-        // A 12-byte info header holds 16-bit sizes, the others 32-bit ones;
-        // a negative height means rows stored top-down.
+        // A 12-byte info header holds 16-bit sizes, the others 32-bit ones.
+        // The loader takes a negative (top-down) height as it stands, so
+        // that is refused as a bad size too.
         bool os2 = read_le(head + 14, 4) == 12;
         *w = os2 ? read_le(head + 18, 2) : read_le32_signed(head + 18);
         *h = os2 ? read_le(head + 20, 2) : read_le32_signed(head + 22);
-        if (*h < 0)
-            *h = -*h;
         return true;
     }
     if (strcasecmp(dot, ".pcx") == 0) {

@@ -105,7 +105,7 @@ bool write_bytes(const std::string &path, const std::vector<uint8_t> &bytes)
     FILE *out = fopen(path.c_str(), "wb");
     if (!out)
         return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
     return fclose(out) == 0 && ok;
 }
 
