@@ -35,7 +35,9 @@ test-plain: build
 
 test-asan: setup
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DHUESMITH_SANITIZE=ON
-	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	# The data generator runs during the build; giflib's writer leaks a
+	# colour map per local table, which is no fault of the program's.
+	ASAN_OPTIONS=detect_leaks=0 cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -LE e2e
 
 test: test-plain test-asan
