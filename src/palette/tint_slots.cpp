@@ -157,8 +157,8 @@ void load_palshift_file()
     encode_palshift(bytes);
     int offset = 0;
     for (int size : PALSHIFT_PIECES) {
-        size_t got = std::fread(bytes + offset, 1, size_t(size), in);
-        (void)got;
+        if (std::fread(bytes + offset, 1, size_t(size), in) != size_t(size))
+            break; // the file ends here: nothing more to read
         offset += size;
     }
     std::fclose(in);
