@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Starts huesmith on a bundled sample animation. With an X display it simply
 # opens there. Without one it runs a short scripted session under Xvfb: it
-# selects "color A2", steps its gradient, exports with S, takes a screenshot
-# and quits with Esc, then says where the results are.
+# gives the figure's tint slots other gradients, exports with S, takes a
+# screenshot and quits with Esc, then says where the results are.
 set -euo pipefail
 build_dir=$(cd "${1:-build}" && pwd)
 sample=${2:-sample_bg2.gif}
@@ -22,10 +22,13 @@ rm -f "$build_dir"/frame[0-9][0-9][0-9]*.bmp "$build_dir"/frame[0-9][0-9][0-9]*.
 "$program" "$sample" "$@" &
 program_pid=$!
 wait_for_window
-tap_key Down      # "color A2"
-tap_key Right     # its next gradient row
-tap_key Right
-tap_key Right
+# Each held Right steps the selected slot's gradient about once per 90 ms.
+tap_key Down; hold_key Right 0.7    # "color A2", the hair: a brown
+tap_key Down; hold_key Right 2.8    # "color A3", the shirt: a red
+tap_key Down; hold_key Right 3.9    # "color A4", the trousers: a blue
+tap_key Down; tap_key Down; hold_key Right 2.0   # "color A6", the blade
+tap_key Down; hold_key Right 2.4    # "color A7", the hilt
+tap_key Down; hold_key Right 0.9    # "color B1", the shoes
 tap_key Next      # Page Down: the next frame
 tap_key s         # export every frame and save the choices
 sleep 0.5

@@ -48,9 +48,13 @@ wait_for_window() {
 
 # Taps a key: held for less than one key pause, so it acts exactly once.
 tap_key() {
-    xdotool keydown "$1"
-    sleep 0.04
-    xdotool keyup "$1"
+    xdotool keydown "$1" sleep 0.02 keyup "$1"
+    sleep 0.3
+}
+
+# Holds a key down for a while: it repeats once per key pause.
+hold_key() {
+    xdotool keydown "$1" sleep "$2" keyup "$1"
     sleep 0.3
 }
 
