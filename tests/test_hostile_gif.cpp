@@ -38,7 +38,7 @@ bool load_and_check(const byte_list &bytes, const std::string &label)
     return true;
 }
 
-long peak_rss_mb()
+long get_peak_rss_mb()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -54,7 +54,7 @@ byte_list make_pixels(int w, int h, int modulo, int salt)
     return pixels;
 }
 
-// The frame bitmap holds these pixels; where skip is set, canvas shows.
+// Frame i's bitmap holds exactly these pixels.
 void expect_frame_pixels(const gif_anim *anim, int i, const byte_list &want,
                          const std::string &label)
 {
@@ -68,8 +68,8 @@ void expect_frame_pixels(const gif_anim *anim, int i, const byte_list &want,
                 << label << " frame " << i << " at " << x << "," << y;
 }
 
-// Two frames with a comment between them; marks[] are the offsets where
-// each block ends, and data_starts the first offsets inside LZW data.
+// Two frames with a comment between them; block_ends are the offsets where
+// each block ends, data_start and data_end bound each image's LZW data.
 struct sample_gif {
     byte_list bytes;
     std::vector<size_t> block_ends;
@@ -141,7 +141,7 @@ TEST(HostileGif, SampleIsAValidGifForTheReferenceDecoder)
     destroy_gif_anim(anim);
 }
 
-bool inside(size_t cut, size_t from, size_t to) { return cut >= from && cut <= to; }
+bool lies_within(size_t cut, size_t from, size_t to) { return cut >= from && cut <= to; }
 
 TEST(HostileGif, EveryTruncationLoadsOrFailsCleanly)
 {
@@ -155,8 +155,8 @@ TEST(HostileGif, EveryTruncationLoadsOrFailsCleanly)
             at_boundary = at_boundary || cut == end;
         // End of file at a block boundary or inside LZW data is a success.
         bool must_load = cut >= gif.block_ends[0] &&
-                         (at_boundary || inside(cut, gif.data_start[0], gif.data_end[0]) ||
-                          inside(cut, gif.data_start[1], gif.data_end[1]));
+                         (at_boundary || lies_within(cut, gif.data_start[0], gif.data_end[0]) ||
+                          lies_within(cut, gif.data_start[1], gif.data_end[1]));
         if (must_load) {
             ASSERT_NE(anim, nullptr) << label;
         }
@@ -202,7 +202,7 @@ TEST(HostileGif, LogicalScreenSizes)
     append_gif_screen(huge, 65535, 65535, 1, 0);
     append_gif_image(huge, 0, 0, 1, 1, 0, 2, {1});
     EXPECT_EQ(load_bytes(huge), nullptr) << "65535 x 65535 canvas cannot be made";
-    EXPECT_LT(peak_rss_mb(), 512) << "a refused canvas must not be allocated";
+    EXPECT_LT(get_peak_rss_mb(), 512) << "a refused canvas must not be allocated";
 }
 
 TEST(HostileGif, ImagesOfZeroSizeOrPastTheScreen)
@@ -439,7 +439,7 @@ TEST(HostileGif, FilesThatAreNoGif)
     };
     for (size_t i = 0; i < files.size(); i++)
         load_and_check(files[i], "file " + std::to_string(i));
-    EXPECT_LT(peak_rss_mb(), 512);
+    EXPECT_LT(get_peak_rss_mb(), 512);
 }
 
 // The remap must treat what a hostile file left (frames without a bitmap,
