@@ -9,6 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+// A few header bytes can claim images of 65535 x 65535 pixels each; this
+// bounds what one file can make the reader allocate.
+long long glb_gif_frame_bytes_limit = 512LL << 20;
+
 namespace {
 
 // The image descriptor being handled.
@@ -37,6 +41,7 @@ struct parse_state {
     gif_gce gce;
     int32_t frame;   // next frame record to fill
     int32_t slot;    // next free palette slot
+    long long frame_bytes; // taken by the frame bitmaps so far
 };
 
 enum image_result { IMAGE_DONE, IMAGE_END_OF_FILE, IMAGE_FAILED };
@@ -180,7 +185,10 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
 {
     printf("sub_bmp = (%i, %i), w =%i, h =%i\n", id->x, id->y, id->w, id->h);
     fflush(stdout);
-    BITMAP *image = create_checked_bitmap(8, id->w, id->h);
+    // The frame's bitmap stays; the image bitmap is its working copy.
+    long long image_bytes = static_cast<long long>(id->w) * id->h;
+    bool within_limit = state->frame_bytes + 2 * image_bytes <= glb_gif_frame_bytes_limit;
+    BITMAP *image = within_limit ? create_checked_bitmap(8, id->w, id->h) : nullptr;
     if (!image) {
         printf("sub_bmp = NULL\n");
         fflush(stdout);
@@ -213,6 +221,7 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
         destroy_bitmap(image);
         return IMAGE_FAILED;
     }
+    state->frame_bytes += image_bytes;
     blit(image, frame->bmp, 0, 0, 0, 0, id->w, id->h);
     blit(image, canvas, 0, 0, id->x, id->y, overlap_w, overlap_h);
 
