@@ -91,7 +91,7 @@ def expected_palette(work_dir, name, rows_chosen):
 class Session:
     """One run of the program in its own directory, driven by key taps."""
 
-    def __init__(self, display, args, state=None, keep_out=()):
+    def __init__(self, display, args, state=None, keep_out=(), wrapper=()):
         self.dir = tempfile.mkdtemp(prefix="huesmith-e2e-")
         shutil.copy2(os.path.join(BUILD_DIR, "huesmith"), self.dir)
         for name in DATA_FILES:
@@ -101,7 +101,7 @@ class Session:
             write_state(os.path.join(self.dir, "last_palshift.bin"), *state)
         self.display = display
         self.env = dict(os.environ, DISPLAY=display)
-        self.process = subprocess.Popen([os.path.join(self.dir, "huesmith")] + args,
+        self.process = subprocess.Popen(list(wrapper) + [os.path.join(self.dir, "huesmith")] + args,
                                         cwd="/", env=self.env, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
 
@@ -123,10 +123,10 @@ class Session:
             time.sleep(0.1)
         raise AssertionError("no huesmith window")
 
-    def tap(self, key):
+    def tap(self, key, hold="0.02", settle=0.3):
         # Shorter than one key pause, so a tap acts exactly once.
-        self.xdotool("keydown", key, "sleep", "0.02", "keyup", key)
-        time.sleep(0.3)
+        self.xdotool("keydown", key, "sleep", hold, "keyup", key)
+        time.sleep(settle)
 
     def screenshot(self):
         path = os.path.join(self.dir, "screen.png")
@@ -269,6 +269,26 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(read_state(os.path.join(session.dir, "last_palshift.bin")),
                          ([3] * 28, [1] * 8))
         self.assertFalse([f for f in os.listdir(session.dir) if f.startswith("frame")])
+
+    def test_full_session_under_valgrind_loses_nothing(self):
+        log = tempfile.NamedTemporaryFile(prefix="huesmith-valgrind-", delete=False).name
+        self.addCleanup(os.remove, log)
+        session = Session(self.display, ["sample_bg2.gif"], wrapper=[
+            "valgrind", "--leak-check=full", "--errors-for-leak-kinds=definite",
+            "--error-exitcode=99", "--log-file=" + log])
+        self.addCleanup(session.remove)
+        session.wait_for_window()
+        time.sleep(2)
+        # Held longer than a tap: every pass is slow under valgrind.
+        for key in ["Down", "Right", "Next", "minus", "s"]:
+            session.tap(key, hold="0.15", settle=1.5)
+        time.sleep(4)
+        session.tap("Escape", hold="0.5", settle=0)
+        status, _ = session.finish(timeout=180)
+        report = read_bytes(log).decode("latin-1")
+        self.assertEqual(status, 0, report[-2000:])
+        self.assertIn("ERROR SUMMARY: 0 errors", report)
+        self.assertTrue(os.path.exists(os.path.join(session.dir, "frame000.bmp")))
 
     def run_to_failure(self, args, keep_out=(), prepare=None):
         session = Session.__new__(Session)
