@@ -1,4 +1,4 @@
-#include "support/fuzz_bodies.h"
+#include "fuzz_bodies.h"
 
 #include "gif/gif_anim.h"
 #include "palette/data_set.h"

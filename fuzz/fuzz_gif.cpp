@@ -1,5 +1,5 @@
 // Fuzz target: load_gif_anim on the input, then a walk over every frame as the remap would read it.
-#include "support/fuzz_bodies.h"
+#include "fuzz_bodies.h"
 
 #include <cstddef>
 #include <cstdint>

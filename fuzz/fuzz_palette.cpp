@@ -1,5 +1,5 @@
 // Fuzz target: the input as palette file and as gradient bitmap.
-#include "support/fuzz_bodies.h"
+#include "fuzz_bodies.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Fuzz target: the input as the selection state file: load, range check, save.
-#include "support/fuzz_bodies.h"
+#include "fuzz_bodies.h"
 
 #include <cstddef>
 #include <cstdint>

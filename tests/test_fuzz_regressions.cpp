@@ -1,7 +1,7 @@
 // Replays every input kept in fuzz/regressions/<target>/ through the same
 // body its fuzz target runs: each once crashed, leaked, hung or was crafted
 // to hit a weak spot.
-#include "support/fuzz_bodies.h"
+#include "fuzz/fuzz_bodies.h"
 
 #include <filesystem>
 #include <fstream>

@@ -4,7 +4,7 @@
 #include "palette/global_palette.h"
 #include "palette/gradients.h"
 #include "palette/tint_slots.h"
-#include "support/fuzz_bodies.h"
+#include "fuzz/fuzz_bodies.h"
 #include "support/fuzz_gif_builder.h"
 
 #include <allegro.h>

@@ -3,7 +3,7 @@
 // header merely claims.
 #include "gif/gif_anim.h"
 #include "palette/global_palette.h"
-#include "support/fuzz_bodies.h"
+#include "fuzz/fuzz_bodies.h"
 #include "support/fuzz_gif_builder.h"
 
 #include <allegro.h>

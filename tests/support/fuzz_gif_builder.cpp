@@ -1,6 +1,6 @@
 #include "support/fuzz_gif_builder.h"
 
-#include "support/fuzz_bodies.h"
+#include "fuzz/fuzz_bodies.h"
 
 void append_u16(byte_list &out, unsigned value)
 {
