@@ -1,5 +1,5 @@
-// Per-input bodies shared by the fuzz targets and the regression tests: each
-// feeds one input to a loader and checks what it left behind.
+// Per-input bodies of the fuzz targets, replayed by the regression tests:
+// each feeds one input to a loader and checks what it left behind.
 #pragma once
 
 #include <cstddef>
@@ -33,7 +33,7 @@ std::string check_gif_anim(const gif_anim *anim);
 std::string run_gif_body(const uint8_t *data, size_t size);
 
 // The input as "last_palshift.bin" in a fresh directory: load, every entry
-// in range (and kept when it already was), save, the file matches the tables.
+// in range (and kept when it already was), save.
 std::string run_palshift_body(const uint8_t *data, size_t size);
 
 // The input as palette file and as gradient bitmap of both data sets.
