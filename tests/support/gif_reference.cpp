@@ -1,181 +1,100 @@
 #include "support/gif_reference.h"
 
 #include "gif/gif_anim.h"
+#include "fuzz/fuzz_bodies.h"
 
 #include <allegro.h>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <gif_lib.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-namespace {
-
-struct ref_gce {
-    int disposal = 0;
-    int trans = -1;
-    int delay = 0;
-};
-
-// The last graphic control block before the image wins.
-ref_gce find_gce(const SavedImage &image)
+// A slot of 256 entries, the table's first and the rest zero.
+static void append_colour_map(byte_list *palettes, const ColorMapObject *map)
 {
-    ref_gce gce;
-    for (int i = 0; i < image.ExtensionBlockCount; ++i) {
-        const ExtensionBlock &block = image.ExtensionBlocks[i];
-        if (block.Function != GRAPHICS_EXT_FUNC_CODE || block.ByteCount < 4)
-            continue;
-        gce.disposal = (block.Bytes[0] >> 2) & 7;
-        gce.delay = block.Bytes[1] | (block.Bytes[2] << 8);
-        gce.trans = (block.Bytes[0] & 1) ? block.Bytes[3] : -1;
-    }
-    return gce;
+    palettes->resize(palettes->size() + 768);
+    if (map)
+        memcpy(&*(palettes->end() - 768), map->Colors, size_t(std::min(map->ColorCount, 256)) * 3);
 }
 
-void copy_colour_map(const ColorMapObject *map, std::vector<uint8_t> *slot)
-{
-    slot->assign(768, 0);
-    for (int i = 0; i < map->ColorCount && i < 256; ++i) {
-        (*slot)[size_t(i) * 3] = map->Colors[i].Red;
-        (*slot)[size_t(i) * 3 + 1] = map->Colors[i].Green;
-        (*slot)[size_t(i) * 3 + 2] = map->Colors[i].Blue;
-    }
-}
-
-} // namespace
-
-bool build_gif_reference(const std::string &path, gif_reference *ref, std::string *error)
+bool build_gif_reference(const std::string &path, gif_reference *ref)
 {
     int code = 0;
     GifFileType *gif = DGifOpenFileName(path.c_str(), &code);
-    if (!gif) {
-        *error = GifErrorString(code);
-        return false;
-    }
-    if (DGifSlurp(gif) != GIF_OK) {
-        *error = GifErrorString(gif->Error);
+    if (!gif || DGifSlurp(gif) != GIF_OK) {
         DGifCloseFile(gif, &code);
         return false;
     }
-    ref->w = gif->SWidth;
-    ref->h = gif->SHeight;
-    ref->frames.clear();
-    ref->palettes.clear();
+    *ref = gif_reference{gif->SWidth, gif->SHeight, {}, {}};
     bool global = gif->SColorMap != nullptr;
-    if (global) {
-        ref->palettes.emplace_back();
-        copy_colour_map(gif->SColorMap, &ref->palettes.back());
-    }
+    if (global)
+        append_colour_map(&ref->palettes, gif->SColorMap);
     int fill = global ? gif->SBackGroundColor : 0;
-    std::vector<uint8_t> canvas(size_t(ref->w) * ref->h, uint8_t(fill));
+    byte_list canvas(size_t(ref->w) * ref->h, uint8_t(fill));
     for (int i = 0; i < gif->ImageCount; ++i) {
         const SavedImage &image = gif->SavedImages[i];
-        const GifImageDesc &desc = image.ImageDesc;
-        ref_gce gce = find_gce(image);
-        gif_ref_frame frame{desc.Left, desc.Top, desc.Width, desc.Height, global ? 0 : -1,
-                            gce.trans, gce.delay, {}};
-        if (desc.ColorMap) {
-            frame.pal = int(ref->palettes.size());
-            ref->palettes.emplace_back();
-            copy_colour_map(desc.ColorMap, &ref->palettes.back());
-        }
-        std::vector<uint8_t> saved = canvas;
-        frame.pixels.assign(size_t(desc.Width) * desc.Height, 0);
-        for (int y = 0; y < desc.Height; ++y)
-            for (int x = 0; x < desc.Width; ++x) {
-                int value = image.RasterBits[size_t(y) * desc.Width + x];
-                int cx = desc.Left + x, cy = desc.Top + y;
-                bool inside = cx < ref->w && cy < ref->h;
-                uint8_t *cell = inside ? &canvas[size_t(cy) * ref->w + cx] : nullptr;
-                if (value != gce.trans) {
-                    if (cell)
-                        *cell = uint8_t(value);
-                } else {
-                    value = cell ? *cell : fill;
-                }
-                frame.pixels[size_t(y) * desc.Width + x] = uint8_t(value);
+        const GifImageDesc &d = image.ImageDesc;
+        // The last graphic control block before the image wins.
+        GraphicsControlBlock gce{DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
+        for (int e = 0; e < image.ExtensionBlockCount; ++e)
+            if (image.ExtensionBlocks[e].Function == GRAPHICS_EXT_FUNC_CODE)
+                DGifExtensionToGCB(image.ExtensionBlocks[e].ByteCount, image.ExtensionBlocks[e].Bytes, &gce);
+        int pal = d.ColorMap ? int(ref->palettes.size() / 768) : global ? 0 : -1;
+        if (d.ColorMap)
+            append_colour_map(&ref->palettes, d.ColorMap);
+        gif_ref_frame frame{{d.Left, d.Top, d.Width, d.Height, pal, gce.TransparentColor, gce.DelayTime}, {}};
+        for (int y = 0; y < d.Height; ++y)
+            for (int x = 0; x < d.Width; ++x) {
+                int value = image.RasterBits[size_t(y) * d.Width + x];
+                bool inside = d.Left + x < ref->w && d.Top + y < ref->h;
+                uint8_t *cell = inside ? &canvas[size_t(d.Top + y) * ref->w + d.Left + x] : nullptr;
+                int before = cell ? *cell : fill;
+                value = value == gce.TransparentColor ? before : value;
+                frame.pixels.push_back(uint8_t(value));
+                if (cell) // disposal 2 and 3 act once the frame is taken
+                    *cell = uint8_t(gce.DisposalMode == 2 ? fill : gce.DisposalMode == 3 ? before : value);
             }
-        for (int y = desc.Top; y < desc.Top + desc.Height && y < ref->h; ++y)
-            for (int x = desc.Left; x < desc.Left + desc.Width && x < ref->w; ++x) {
-                size_t at = size_t(y) * ref->w + x;
-                if (gce.disposal == 2)
-                    canvas[at] = uint8_t(fill);
-                else if (gce.disposal == 3)
-                    canvas[at] = saved[at];
-            }
-        ref->frames.push_back(std::move(frame));
+        ref->frames.push_back(frame);
     }
     // One slot more than local tables, zero when there is no global table.
     if (!global)
-        ref->palettes.emplace_back(768, 0);
+        append_colour_map(&ref->palettes, nullptr);
     DGifCloseFile(gif, &code);
     return true;
 }
 
-std::vector<uint8_t> read_frame_pixels(const gif_anim *anim, int frame)
+byte_list read_frame_pixels(const gif_anim *anim, int frame)
 {
-    const BITMAP *bmp = anim->frames[frame].bmp;
-    std::vector<uint8_t> pixels;
-    for (int y = 0; y < bmp->h; ++y)
-        for (int x = 0; x < bmp->w; ++x)
-            pixels.push_back(uint8_t(getpixel(const_cast<BITMAP *>(bmp), x, y)));
+    BITMAP *bmp = anim->frames[frame].bmp;
+    byte_list pixels;
+    for (int y = 0; bmp && y < bmp->h; ++y)
+        pixels.insert(pixels.end(), bmp->line[y], bmp->line[y] + bmp->w);
     return pixels;
 }
 
 void expect_anim_matches(const gif_anim *anim, const gif_reference &ref)
 {
     ASSERT_NE(anim, nullptr);
-    EXPECT_EQ(anim->w, ref.w);
-    EXPECT_EQ(anim->h, ref.h);
-    ASSERT_EQ(anim->num_frames, int(ref.frames.size()));
-    ASSERT_EQ(anim->num_palettes, int(ref.palettes.size()));
-    for (size_t s = 0; s < ref.palettes.size(); ++s)
-        EXPECT_EQ(std::vector<uint8_t>(anim->palettes + s * 768, anim->palettes + (s + 1) * 768),
-                  ref.palettes[s])
-            << "palette slot " << s;
+    ASSERT_EQ((std::vector<int>{anim->w, anim->h, anim->num_frames, anim->num_palettes}),
+              (std::vector<int>{ref.w, ref.h, int(ref.frames.size()), int(ref.palettes.size() / 768)}));
+    EXPECT_EQ(byte_list(anim->palettes, anim->palettes + ref.palettes.size()), ref.palettes);
     for (int i = 0; i < anim->num_frames; ++i) {
-        const gif_frame &got = anim->frames[i];
-        const gif_ref_frame &want = ref.frames[size_t(i)];
-        SCOPED_TRACE("frame " + std::to_string(i));
-        EXPECT_EQ(got.pos.x, want.x);
-        EXPECT_EQ(got.pos.y, want.y);
-        EXPECT_EQ(got.w, want.w);
-        EXPECT_EQ(got.h, want.h);
-        EXPECT_EQ(got.pal, want.pal);
-        EXPECT_EQ(got.trans, want.trans);
-        EXPECT_EQ(got.delay, want.delay);
-        ASSERT_NE(got.bmp, nullptr);
-        EXPECT_EQ(read_frame_pixels(anim, i), want.pixels);
+        const gif_frame &f = anim->frames[i];
+        EXPECT_EQ((std::vector<int>{f.pos.x, f.pos.y, f.w, f.h, f.pal, f.trans, f.delay}),
+                  ref.frames[size_t(i)].fields) << "frame " << i;
+        EXPECT_EQ(read_frame_pixels(anim, i), ref.frames[size_t(i)].pixels) << "frame " << i;
     }
-}
-
-void start_gif_tests()
-{
-    static bool started = false;
-    if (!started) {
-        install_allegro(SYSTEM_NONE, &errno, atexit);
-        started = true;
-    }
-    set_color_depth(8);
 }
 
 gif_anim *load_gif_captured(const std::string &path, std::string *text)
 {
-    fflush(stdout);
-    FILE *capture = tmpfile();
-    int saved = dup(fileno(stdout));
-    dup2(fileno(capture), fileno(stdout));
+    start_fuzz_allegro();
+    set_color_depth(8);
+    testing::internal::CaptureStdout();
     gif_anim *anim = load_gif_anim(path.c_str());
     fflush(stdout);
-    dup2(saved, fileno(stdout));
-    close(saved);
-    text->clear();
-    rewind(capture);
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, capture)) > 0)
-        text->append(buffer, n);
-    fclose(capture);
+    std::string captured = testing::internal::GetCapturedStdout();
+    if (text)
+        *text = captured;
     return anim;
 }
