@@ -1,230 +1,63 @@
-// One pass of key handling: order, bounds, pauses and the release waits.
-#include <allegro.h>
-#include <gtest/gtest.h>
-#include <chrono>
-#include <thread>
-#include <vector>
+// One pass of key handling: order, bounds, wrap-around, pauses and the
+// release wait of Home.
+#include <numeric>
 
-#include "app/app.h"
-#include "display/screen.h"
-#include "gif/gif_anim.h"
-#include "palette/data_set.h"
-#include "palette/tint_slots.h"
 #include "support/screen_fixture.h"
 
-namespace {
-
-// The defaults, captured before any test swaps in its recorders.
-void (*const original_pause)(unsigned int) = glb_pause;
-void (*const original_wait_release)(int) = glb_wait_release;
-
-std::vector<unsigned int> pauses;
-std::vector<int> released;
-
-void record_pause(unsigned int ms) { pauses.push_back(ms); }
-
-// Stands in for the keyboard handler: the key goes up as soon as it is waited on.
-void release_key(int scancode)
-{
-    released.push_back(scancode);
-    key[scancode] = 0;
-}
-
-class KeysTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        start_screen_allegro();
-        release_screen_keys();
-        pauses.clear();
-        released.clear();
-        glb_pause = record_pause;
-        glb_wait_release = release_key;
-        glb_slot = 0;
-        glb_frame = 0;
-        glb_zoom = 100;
-        for (int32_t &row : palshift_bg2)
-            row = 0;
-        for (int32_t &row : palshift_pst)
-            row = 0;
-        anim = make_screen_anim(10, 10, 5);
-    }
-    void TearDown() override
-    {
-        free_screen_anim(anim);
-        release_screen_keys();
-        glb_pause = original_pause;
-        glb_wait_release = original_wait_release;
-    }
-    // Runs one pass with the given keys held and returns the zoom left.
-    int32_t zoom_after(int32_t zoom, std::initializer_list<int> held)
-    {
-        glb_zoom = zoom;
-        release_screen_keys();
-        for (int k : held)
-            key[k] = 1;
-        handle_keys(anim, bg2);
-        return glb_zoom;
-    }
-    gif_anim *anim = nullptr;
+// Every palshift entry of both tables starts at row; frames is the count.
+struct key_case {
+    std::vector<int> keys;
+    int32_t use_pst, slot, row, frame, frames, zoom, slot_after, row_after, frame_after, zoom_after;
+    std::vector<unsigned int> pauses;
 };
 
-TEST(SnapZoom, RoundsToHundredsAndCyclesWholeHundreds)
+const key_case key_cases[] = {
+    // Slots: refused keys take no pause; Up and Down together go 3 -> 2 -> 3.
+    {{KEY_UP}, 0, 0, 0, 0, 5, 100, 0, 0, 0, 100, {}}, {{KEY_DOWN}, 0, 27, 0, 0, 5, 100, 27, 0, 0, 100, {}},
+    {{KEY_UP, KEY_DOWN}, 0, 3, 0, 0, 5, 100, 3, 0, 0, 100, {75, 75}},
+    {{KEY_DOWN, KEY_RIGHT}, 0, 0, 0, 0, 5, 100, 1, 1, 0, 100, {75, 75}},
+    // Rows: top of each table, Left refused at 0; out of range moves towards
+    // the range only.
+    {{KEY_RIGHT}, 0, 9, 115, 0, 5, 100, 9, 115, 0, 100, {}}, {{KEY_RIGHT}, 1, 7, 78, 0, 5, 100, 7, 78, 0, 100, {}},
+    {{KEY_LEFT, KEY_RIGHT}, 0, 7, -3, 0, 5, 100, 7, -2, 0, 100, {75}},
+    {{KEY_LEFT, KEY_RIGHT}, 0, 7, 200, 0, 5, 100, 7, 199, 0, 100, {75}},
+    {{KEY_LEFT, KEY_RIGHT}, 1, 2, 0, 0, 5, 100, 2, 1, 0, 100, {75}},
+    // Frames wrap both ways; a single frame stays put but still pauses.
+    {{KEY_PGUP}, 0, 0, 0, 0, 5, 100, 0, 0, 4, 100, {75}}, {{KEY_PGDN}, 0, 0, 0, 4, 5, 100, 0, 0, 0, 100, {75}},
+    {{KEY_PGUP, KEY_PGDN}, 0, 0, 0, 0, 1, 100, 0, 0, 0, 100, {75, 75}},
+    // Zoom steps of 10, or 1 with Shift; bounds hold on every pass, with no zoom key too.
+    {{KEY_MINUS}, 0, 0, 0, 0, 5, 10, 0, 0, 0, 10, {33}}, {{KEY_MINUS_PAD}, 0, 0, 0, 0, 5, 15, 0, 0, 0, 10, {33}},
+    {{KEY_MINUS, KEY_RSHIFT}, 0, 0, 0, 0, 5, 2, 0, 0, 0, 1, {33}}, {{}, 0, 0, 0, 0, 5, 3, 0, 0, 0, 10, {}},
+    {{KEY_EQUALS}, 0, 0, 0, 0, 5, 995, 0, 0, 0, 1000, {33}},
+    {{KEY_PLUS_PAD, KEY_LSHIFT}, 0, 0, 0, 0, 5, 995, 0, 0, 0, 996, {33}},
+    {{KEY_EQUALS, KEY_HOME}, 0, 0, 0, 0, 5, 1000, 0, 0, 0, 1000, {33}},
+    // Home: nearest hundred, halves up; whole hundreds step on, 1000 wraps.
+    {{KEY_HOME}, 0, 0, 0, 0, 5, 150, 0, 0, 0, 200, {}}, {{KEY_HOME}, 0, 0, 0, 0, 5, 149, 0, 0, 0, 100, {}},
+    {{KEY_HOME}, 0, 0, 0, 0, 5, 40, 0, 0, 0, 10, {}}, {{KEY_HOME, KEY_LSHIFT}, 0, 0, 0, 0, 5, 40, 0, 0, 0, 1, {}},
+    {{KEY_HOME}, 0, 0, 0, 0, 5, 990, 0, 0, 0, 1000, {}}, {{KEY_HOME}, 0, 0, 0, 0, 5, 100, 0, 0, 0, 200, {}},
+    {{KEY_HOME}, 0, 0, 0, 0, 5, 900, 0, 0, 0, 1000, {}}, {{KEY_HOME}, 0, 0, 0, 0, 5, 1000, 0, 0, 0, 100, {}},
+};
+
+using KeysTest = screen_test;
+
+TEST_F(KeysTest, OnePassMovesStateWithinBoundsAndPauses)
 {
-    EXPECT_EQ(snap_zoom(150), 200);
-    EXPECT_EQ(snap_zoom(149), 100);
-    EXPECT_EQ(snap_zoom(40), 0);
-    EXPECT_EQ(snap_zoom(990), 1000);
-    EXPECT_EQ(snap_zoom(1010), 1000);
-    EXPECT_EQ(snap_zoom(100), 200);
-    EXPECT_EQ(snap_zoom(900), 1000);
-    EXPECT_EQ(snap_zoom(1000), 100);
-    EXPECT_EQ(snap_zoom(1), 0);
+    for (const key_case &c : key_cases) {
+        SCOPED_TRACE(testing::Message() << "case " << &c - key_cases);
+        make_anim(4, 4, c.frames);
+        for (int k : c.keys)
+            key[k] = 1;
+        std::fill(palshift_bg2, palshift_bg2 + BG2_SLOTS, c.row);
+        std::fill(palshift_pst, palshift_pst + PST_SLOTS, c.row);
+        std::tie(glb_slot, glb_frame, glb_zoom) = std::make_tuple(c.slot, c.frame, c.zoom);
+        handle_keys(&anim, c.use_pst ? pst : bg2);
+        EXPECT_EQ(std::make_tuple(glb_slot, (c.use_pst ? palshift_pst : palshift_bg2)[c.slot_after], glb_frame, glb_zoom),
+                  std::make_tuple(c.slot_after, c.row_after, c.frame_after, c.zoom_after));
+        EXPECT_EQ(glb_test_pauses, c.pauses);
+        EXPECT_EQ(glb_test_releases, std::vector<int>(std::count(c.keys.begin(), c.keys.end(), KEY_HOME), KEY_HOME));
+        // No other entry of either table moved.
+        EXPECT_EQ(std::accumulate(palshift_bg2, palshift_bg2 + BG2_SLOTS, 0) +
+                      std::accumulate(palshift_pst, palshift_pst + PST_SLOTS, 0),
+                  (BG2_SLOTS + PST_SLOTS - 1) * c.row + c.row_after);
+    }
 }
-
-TEST_F(KeysTest, HomeSnapsThenBoundsAndWaitsForRelease)
-{
-    EXPECT_EQ(zoom_after(40, {KEY_HOME}), 10);
-    EXPECT_EQ(zoom_after(40, {KEY_HOME, KEY_LSHIFT}), 1);
-    EXPECT_EQ(zoom_after(1000, {KEY_HOME}), 100);
-    EXPECT_EQ(released, (std::vector<int>{KEY_HOME, KEY_HOME, KEY_HOME}));
-    EXPECT_TRUE(pauses.empty());
-    // Plus then Home at the top: 1010 snaps back down to 1000.
-    EXPECT_EQ(zoom_after(1000, {KEY_EQUALS, KEY_HOME}), 1000);
-}
-
-TEST_F(KeysTest, ZoomStepsAndBounds)
-{
-    EXPECT_EQ(zoom_after(10, {KEY_MINUS}), 10);
-    EXPECT_EQ(pauses, std::vector<unsigned int>{33});
-    EXPECT_EQ(zoom_after(15, {KEY_MINUS}), 10);
-    EXPECT_EQ(zoom_after(15, {KEY_MINUS_PAD}), 10);
-    EXPECT_EQ(zoom_after(2, {KEY_MINUS, KEY_RSHIFT}), 1);
-    EXPECT_EQ(zoom_after(1, {KEY_MINUS, KEY_LSHIFT}), 1);
-    // Shift let go below 10: the next pass raises the zoom with no zoom key.
-    EXPECT_EQ(zoom_after(3, {}), 10);
-    EXPECT_EQ(zoom_after(995, {KEY_EQUALS}), 1000);
-    EXPECT_EQ(zoom_after(995, {KEY_PLUS_PAD, KEY_LSHIFT}), 996);
-    EXPECT_EQ(zoom_after(100, {KEY_EQUALS, KEY_MINUS}), 100);
-    EXPECT_EQ(pauses.size(), 9u);
-}
-
-TEST_F(KeysTest, FramesWrapAndAlwaysPause)
-{
-    key[KEY_PGUP] = 1;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(glb_frame, 4);
-    release_screen_keys();
-    key[KEY_PGDN] = 1;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(glb_frame, 0);
-    glb_frame = 2;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(glb_frame, 3);
-
-    anim->num_frames = 1;
-    glb_frame = 0;
-    key[KEY_PGUP] = 1;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(glb_frame, 0);
-    EXPECT_EQ(pauses, (std::vector<unsigned int>{75, 75, 75, 75, 75}));
-}
-
-TEST_F(KeysTest, SlotBoundsAndOrder)
-{
-    key[KEY_UP] = 1;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(glb_slot, 0);
-    EXPECT_TRUE(pauses.empty());
-
-    release_screen_keys();
-    key[KEY_DOWN] = 1;
-    glb_slot = bg2.last_slot;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(glb_slot, 27);
-    glb_slot = pst.last_slot;
-    handle_keys(anim, pst);
-    EXPECT_EQ(glb_slot, 7);
-    EXPECT_TRUE(pauses.empty());
-
-    // Up then Down in one pass: 3 -> 2 -> 3, a pause for each.
-    key[KEY_UP] = 1;
-    glb_slot = 3;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(glb_slot, 3);
-    EXPECT_EQ(pauses, (std::vector<unsigned int>{75, 75}));
-}
-
-TEST_F(KeysTest, RowBoundsMoveTowardsRangeOnly)
-{
-    glb_slot = 9;
-    key[KEY_RIGHT] = 1;
-    palshift_bg2[9] = 115;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(palshift_bg2[9], 115);
-    palshift_pst[7] = 78;
-    glb_slot = 7;
-    handle_keys(anim, pst);
-    EXPECT_EQ(palshift_pst[7], 78);
-    EXPECT_TRUE(pauses.empty());
-
-    // Below the range Right raises and Left refuses; above it the reverse.
-    palshift_bg2[7] = -3;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(palshift_bg2[7], -2);
-    release_screen_keys();
-    key[KEY_LEFT] = 1;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(palshift_bg2[7], -2);
-    palshift_bg2[7] = 200;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(palshift_bg2[7], 199);
-    key[KEY_RIGHT] = 1;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(palshift_bg2[7], 198);
-    EXPECT_EQ(pauses.size(), 3u);
-
-    // Left at 0 then Right: only Right acts. The other table is untouched.
-    palshift_bg2[7] = 0;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(palshift_bg2[7], 1);
-    EXPECT_EQ(palshift_pst[7], 78);
-}
-
-TEST_F(KeysTest, DownThenRightActsOnTheNewSlot)
-{
-    key[KEY_DOWN] = 1;
-    key[KEY_RIGHT] = 1;
-    handle_keys(anim, bg2);
-    EXPECT_EQ(glb_slot, 1);
-    EXPECT_EQ(palshift_bg2[0], 0);
-    EXPECT_EQ(palshift_bg2[1], 1);
-}
-
-TEST_F(KeysTest, SaveKeyWaitsForReleaseAfterExport)
-{
-    // No canvas: the export returns at once; the wait still comes last.
-    enter_screen_scratch_dir();
-    glb_sprite_8bpp = nullptr;
-    key[KEY_S] = 1;
-    handle_keys(anim, bg2);
-    leave_screen_scratch_dir();
-    EXPECT_EQ(released, std::vector<int>{KEY_S});
-    EXPECT_EQ(key[KEY_S], 0);
-}
-
-TEST(WaitKeyRelease, DefaultSpinsUntilTheHandlerLetsGo)
-{
-    EXPECT_EQ(original_pause, rest);
-    EXPECT_EQ(original_wait_release, wait_key_release);
-    key[KEY_HOME] = 1;
-    std::thread handler([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        key[KEY_HOME] = 0;
-    });
-    wait_key_release(KEY_HOME);
-    handler.join();
-    EXPECT_EQ(key[KEY_HOME], 0);
-}
-
-} // namespace
