@@ -7,6 +7,7 @@
 
 #include "app/app.h"
 #include "support/app_process.h"
+#include "support/gif_writer.h"
 
 namespace {
 
@@ -28,13 +29,19 @@ std::string make_program_dir(const std::vector<std::string> &files)
     return dir;
 }
 
+void write_gif(const std::string &path, const byte_list &gif)
+{
+    ASSERT_TRUE(write_file(path, std::string(gif.begin(), gif.end())));
+}
+
 // Four colours, two frames: a full 4 x 3 image and a 2 x 2 one at (1, 1).
 void write_two_frame_gif(const std::string &path)
 {
-    std::vector<unsigned char> table = {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255};
-    app_gif_frame full{0, 0, 4, 3, {0, 1, 2, 3, 3, 2, 1, 0, 1, 1, 2, 2}};
-    app_gif_frame part{1, 1, 2, 2, {3, 3, 3, 3}};
-    ASSERT_TRUE(write_reference_gif(path, 4, 3, table, {full, part}));
+    byte_list gif = make_gif_screen(4, 3, 2, 0);
+    append_gif_image(gif, 0, 0, 4, 3, 0, 2, {0, 1, 2, 3, 3, 2, 1, 0, 1, 1, 2, 2});
+    append_gif_image(gif, 1, 1, 2, 2, 0, 2, {3, 3, 3, 3});
+    gif.push_back(0x3B);
+    write_gif(path, gif);
 }
 
 // The library's words for a graphics mode that cannot be had here.
@@ -174,7 +181,9 @@ TEST(StartupProcess, EarlyFailuresEndWithTheirLineAndStatusOne)
     EXPECT_EQ(run.output.substr(run.output.size() - tail.size()), tail);
 
     // A GIF without any image.
-    write_reference_gif(dir + "/empty.gif", 8, 8, {0, 0, 0, 255, 255, 255}, {});
+    byte_list empty = make_gif_screen(8, 8, 1, 0);
+    empty.push_back(0x3B);
+    write_gif(dir + "/empty.gif", empty);
     run = run_process(dir + "/huesmith", dir + "/huesmith", {"empty.gif"}, dir);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output, library_lines() + "chdir(" + dir + ")\n" +

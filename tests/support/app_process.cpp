@@ -1,9 +1,9 @@
 #include "support/app_process.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fcntl.h>
 #include <fstream>
-#include <gif_lib.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -51,11 +51,24 @@ process_result run_process(const std::string &program, const std::string &argv0,
     return result;
 }
 
+static std::vector<std::string> made_dirs;
+
+static void remove_made_dirs()
+{
+    for (const std::string &dir : made_dirs)
+        std::filesystem::remove_all(dir);
+}
+
 std::string make_temp_dir()
 {
     char pattern[] = "/tmp/huesmith-test-XXXXXX";
     const char *dir = mkdtemp(pattern);
-    return dir ? dir : "";
+    if (!dir)
+        return "";
+    if (made_dirs.empty())
+        std::atexit(remove_made_dirs);
+    made_dirs.push_back(dir);
+    return dir;
 }
 
 std::string read_file(const std::string &path)
@@ -86,34 +99,4 @@ bool copy_file(const std::string &from, const std::string &to)
     if (stat(from.c_str(), &info) == 0)
         chmod(to.c_str(), info.st_mode & 07777);
     return true;
-}
-
-bool write_reference_gif(const std::string &path, int screen_w, int screen_h,
-                         const std::vector<unsigned char> &rgb_table,
-                         const std::vector<app_gif_frame> &frames)
-{
-    int error = 0;
-    GifFileType *gif = EGifOpenFileName(path.c_str(), false, &error);
-    if (!gif)
-        return false;
-    int entries = static_cast<int>(rgb_table.size() / 3);
-    ColorMapObject *map = GifMakeMapObject(entries, nullptr);
-    bool ok = map != nullptr;
-    for (int i = 0; ok && i < entries; ++i) {
-        map->Colors[i].Red = rgb_table[3 * i];
-        map->Colors[i].Green = rgb_table[3 * i + 1];
-        map->Colors[i].Blue = rgb_table[3 * i + 2];
-    }
-    EGifSetGifVersion(gif, true);
-    ok = ok && EGifPutScreenDesc(gif, screen_w, screen_h, 8, 0, map) == GIF_OK;
-    for (const app_gif_frame &frame : frames) {
-        ok = ok && EGifPutImageDesc(gif, frame.x, frame.y, frame.w, frame.h, false, nullptr) == GIF_OK;
-        for (int row = 0; ok && row < frame.h; ++row)
-            ok = EGifPutLine(gif, const_cast<GifPixelType *>(&frame.pixels[row * frame.w]),
-                             frame.w) == GIF_OK;
-    }
-    GifFreeMapObject(map);
-    if (EGifCloseFile(gif, &error) != GIF_OK)
-        ok = false;
-    return ok;
 }

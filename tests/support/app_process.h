@@ -23,13 +23,3 @@ bool copy_file(const std::string &from, const std::string &to);
 
 std::string read_file(const std::string &path);
 bool write_file(const std::string &path, const std::string &bytes);
-
-// Writes a GIF through the reference encoder: one global colour table and
-// the given frames (each w x h at x, y of a screen_w x screen_h screen).
-struct app_gif_frame {
-    int x, y, w, h;
-    std::vector<unsigned char> pixels;
-};
-bool write_reference_gif(const std::string &path, int screen_w, int screen_h,
-                         const std::vector<unsigned char> &rgb_table,
-                         const std::vector<app_gif_frame> &frames);
