@@ -85,14 +85,18 @@ byte_list encode_gif_lzw(const byte_list &pixels, int min_code_size)
     std::map<int, int> dict;
     int next_code = clear + 2, current = -1;
     for (uint8_t pixel : pixels) {
-        int key = current << 8 | pixel;
-        if (dict.count(key)) {
-            current = dict[key];
+        if (current < 0) {
+            current = pixel;
             continue;
         }
-        if (current >= 0)
-            codes.push_back(current);
-        if (current >= 0 && next_code < 4096)
+        int key = current << 8 | pixel;
+        auto found = dict.find(key);
+        if (found != dict.end()) {
+            current = found->second;
+            continue;
+        }
+        codes.push_back(current);
+        if (next_code < 4096)
             dict[key] = next_code++;
         current = pixel;
     }
