@@ -48,7 +48,7 @@ wait_for_window() {
 
 # Taps a key: held for less than one key pause, so it acts exactly once.
 tap_key() {
-    xdotool keydown "$1" sleep 0.02 keyup "$1"
+    xdotool keydown "$1" sleep 0.045 keyup "$1"
     sleep 0.3
 }
 

@@ -123,8 +123,9 @@ class Session:
             time.sleep(0.1)
         raise AssertionError("no huesmith window")
 
-    def tap(self, key, hold="0.02", settle=0.3):
-        # Shorter than one key pause, so a tap acts exactly once.
+    def tap(self, key, hold="0.045", settle=0.3):
+        # Long enough to be seen by a pass, shorter than one key pause, so a
+        # tap acts exactly once.
         self.xdotool("keydown", key, "sleep", hold, "keyup", key)
         time.sleep(settle)
 
@@ -280,11 +281,23 @@ class EndToEnd(unittest.TestCase):
         session.wait_for_window()
         time.sleep(2)
         # Held longer than a tap: every pass is slow under valgrind.
-        for key in ["Down", "Right", "Next", "minus", "s"]:
+        for key in ["Down", "Right", "Next", "minus"]:
             session.tap(key, hold="0.15", settle=1.5)
-        time.sleep(4)
-        session.tap("Escape", hold="0.5", settle=0)
-        status, _ = session.finish(timeout=180)
+        # S and Esc are held until they have acted, however slow the passes.
+        session.xdotool("keydown", "s")
+        last_frame = os.path.join(session.dir, "frame007.bmp")
+        for _ in range(600):
+            if os.path.exists(last_frame) or session.process.poll() is not None:
+                break
+            time.sleep(0.2)
+        time.sleep(1)
+        session.xdotool("keyup", "s")
+        time.sleep(1)
+        session.xdotool("keydown", "Escape")
+        try:
+            status, _ = session.finish(timeout=300)
+        finally:
+            session.xdotool("keyup", "Escape")
         report = read_bytes(log).decode("latin-1")
         self.assertEqual(status, 0, report[-2000:])
         self.assertIn("ERROR SUMMARY: 0 errors", report)
