@@ -5,6 +5,7 @@
 #include "gif/gif_lzw.h"
 
 #include <algorithm>
+#include <climits>
 #include <allegro.h>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,9 @@
 // A few header bytes can claim images of 65535 x 65535 pixels each; this
 // bounds what one file can make the reader allocate.
 long long glb_gif_frame_bytes_limit = 512LL << 20;
+// The canvas is bounded by the library's own sizes unless a caller (a
+// fuzzer, say) wants less.
+long long glb_gif_canvas_bytes_limit = INT_MAX;
 
 namespace {
 
@@ -423,7 +427,10 @@ int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim)
         state.slot = 1;
     }
     state.fill = screen->have_global_palette ? screen->background : 0;
-    state.canvas = create_checked_bitmap(8, screen->w, screen->h);
+    long long canvas_bytes = static_cast<long long>(screen->w) * screen->h;
+    state.canvas = canvas_bytes <= glb_gif_canvas_bytes_limit
+                       ? create_checked_bitmap(8, screen->w, screen->h)
+                       : nullptr;
     if (!state.canvas)
         return 1;
     clear_to_color(state.canvas, state.fill);

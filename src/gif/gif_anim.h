@@ -42,7 +42,8 @@ struct gif_screen {
     uint8_t palette[256][3];
 };
 
-extern long long glb_gif_frame_bytes_limit; // most bytes one animation's frame bitmaps may take
+extern long long glb_gif_frame_bytes_limit;  // most bytes one animation's frame bitmaps may take
+extern long long glb_gif_canvas_bytes_limit; // most bytes of the logical screen's canvas
 
 // Bytes of one palette slot in gif_anim::palettes.
 constexpr int GIF_PALETTE_BYTES = 768;
