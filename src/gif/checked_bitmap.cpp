@@ -13,6 +13,9 @@ bool bitmap_size_fits(int depth, long long w, long long h)
     long long row = w * bytes_per_pixel;
     if (row > INT_MAX)
         return false;
+    // The library also keeps one line pointer per row.
+    if (h > INT_MAX / static_cast<long long>(sizeof(void *)))
+        return false;
     return h == 0 || row <= INT_MAX / h;
 }
 

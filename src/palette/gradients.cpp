@@ -1,7 +1,6 @@
 #include "palette/gradients.h"
 
 #include "display/screen.h"
-#include "gif/checked_bitmap.h"
 
 #include <allegro.h>
 #include <cstdio>
@@ -70,13 +69,20 @@ static bool read_image_size(const char *file, long long *w, long long *h)
     return false;
 }
 
+// Gradients are a few dozen pixels each way; anything past this is no
+// gradient bitmap, however large a header may claim it to be.
+constexpr long long GRADIENT_IMAGE_MAX_SIDE = 16384;
+constexpr long long GRADIENT_IMAGE_MAX_PIXELS = 1LL << 24;
+
 // The library's loader sizes its bitmaps in 32-bit arithmetic without any
-// check, so a lying header is refused before it gets there. 32 bits per
-// pixel is the deepest bitmap it makes, loading or converting.
+// check, and a zero width with a huge height still costs one line pointer
+// per row, so a lying header is refused before it gets there.
 static bool check_image_size(const char *file)
 {
     long long w, h;
-    return read_image_size(file, &w, &h) && bitmap_size_fits(32, w, h);
+    return read_image_size(file, &w, &h) && w >= 0 && h >= 0 &&
+           w <= GRADIENT_IMAGE_MAX_SIDE && h <= GRADIENT_IMAGE_MAX_SIDE &&
+           w * h <= GRADIENT_IMAGE_MAX_PIXELS;
 }
 
 bool load_cmaps(const char *file, int columns, int rows)
