@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <unistd.h>
-#include <fcntl.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -261,25 +260,4 @@ void stop_on_fuzz_problem(const std::string &problem)
         return;
     std::fprintf(stderr, "fuzz check failed: %s\n", problem.c_str());
     std::abort();
-}
-
-int silence_stdout()
-{
-    std::fflush(stdout);
-    int saved = dup(STDOUT_FILENO);
-    int null_fd = open("/dev/null", O_WRONLY);
-    if (null_fd >= 0) {
-        dup2(null_fd, STDOUT_FILENO);
-        close(null_fd);
-    }
-    return saved;
-}
-
-void restore_stdout(int saved_fd)
-{
-    std::fflush(stdout);
-    if (saved_fd < 0)
-        return;
-    dup2(saved_fd, STDOUT_FILENO);
-    close(saved_fd);
 }

@@ -42,6 +42,3 @@ std::string run_palette_body(const uint8_t *data, size_t size);
 // Aborts with the text when a body reported a problem (for the fuzzers).
 void stop_on_fuzz_problem(const std::string &problem);
 
-// Standard output to /dev/null and back, around noisy loads in tests.
-int silence_stdout();
-void restore_stdout(int saved_fd);

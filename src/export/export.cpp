@@ -106,19 +106,31 @@ static long find_bmp_table(FILE *file)
     return static_cast<long>(table);
 }
 
-void modify_bmp_palette(const char *file)
+// Rewrites the colour table that find locates with bytes, warning in the
+// routine's name when the file cannot be opened, has no room for the table,
+// or cannot be written. A file without a sound table is left alone.
+static void patch_palette_table(const char *file, const char *routine, long (*find)(FILE *),
+                                const uint8_t *bytes, size_t count)
 {
     FILE *f = fopen(file, "rb+");
     if (!f) {
-        printf("modify_bmp_palette() warning : can't open <%s>\n", file);
+        printf("%s warning : can't open <%s>\n", routine, file);
         return;
     }
-    long table = find_bmp_table(f);
+    long table = find(f);
     if (table < 0) {
-        printf("modify_bmp_palette() warning : bad header in <%s>\n", file);
+        printf("%s warning : bad header in <%s>\n", routine, file);
         fclose(f);
         return;
     }
+    // A seek is required between the reads of find and the write.
+    bool written = fseek(f, table, SEEK_SET) == 0 && fwrite(bytes, 1, count, f) == count;
+    if (fclose(f) != 0 || !written)
+        printf("%s warning : can't write <%s>\n", routine, file);
+}
+
+void modify_bmp_palette(const char *file)
+{
     std::array<uint8_t, BMP_TABLE_BYTES> bytes;
     for (int k = 0; k < 256; k++) {
         bytes[4 * k] = working_palette[k][2];
@@ -126,10 +138,7 @@ void modify_bmp_palette(const char *file)
         bytes[4 * k + 2] = working_palette[k][0];
         bytes[4 * k + 3] = 0;
     }
-    bool written = fseek(f, table, SEEK_SET) == 0 &&
-                   fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    if (fclose(f) != 0 || !written)
-        printf("modify_bmp_palette() warning : can't write <%s>\n", file);
+    patch_palette_table(file, "modify_bmp_palette()", find_bmp_table, bytes.data(), bytes.size());
 }
 
 // Offset of the PCX palette, or -1 when the file is too short or lacks the
@@ -146,21 +155,6 @@ static long find_pcx_table(FILE *file)
 
 void modify_pcx_palette(const char *file)
 {
-    FILE *f = fopen(file, "rb+");
-    if (!f) {
-        printf("modify_pcx_palette() warning : can't open <%s>\n", file);
-        return;
-    }
-    long table = find_pcx_table(f);
-    if (table < 0) {
-        printf("modify_pcx_palette() warning : bad header in <%s>\n", file);
-        fclose(f);
-        return;
-    }
-    // A seek is required between the read above and the write.
-    bool written = fseek(f, table, SEEK_SET) == 0 &&
-                   fwrite(working_palette, 1, PCX_TABLE_BYTES, f) ==
-                       static_cast<size_t>(PCX_TABLE_BYTES);
-    if (fclose(f) != 0 || !written)
-        printf("modify_pcx_palette() warning : can't write <%s>\n", file);
+    patch_palette_table(file, "modify_pcx_palette()", find_pcx_table, &working_palette[0][0],
+                        PCX_TABLE_BYTES);
 }
