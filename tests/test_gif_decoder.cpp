@@ -1,0 +1,189 @@
+// The LZW decoder against a plain bit-by-bit, stack-based decoder: for
+// valid, corrupt and cut streams both must leave the same pixels in the
+// target and the stream at the same place.
+#include "gif/checked_bitmap.h"
+#include "gif/gif_lzw.h"
+#include "support/gif_writer.h"
+#include "support/lzw_reference.h"
+
+#include <allegro.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <random>
+
+namespace {
+
+struct decoder_case {
+    std::string label;
+    int min_code_size;
+    int w, h;
+    int interlace;
+    int trans;
+    byte_list data; // everything from the first sub-block's size byte on
+};
+
+struct decoder_result {
+    byte_list pixels;
+    long position; // stream position after the decode
+    int next_byte; // what the parser would read next
+};
+
+decoder_result run_decoder(void (*decode)(FILE *, int, BITMAP *, int, int), const decoder_case &c)
+{
+    decoder_result result{{}, -1, EOF};
+    FILE *file = tmpfile();
+    BITMAP *target = create_checked_bitmap(8, c.w, c.h);
+    if (!file || !target || fwrite(c.data.data(), 1, c.data.size(), file) != c.data.size()) {
+        ADD_FAILURE() << c.label << ": no scratch file or bitmap";
+    } else {
+        // A known background shows every pixel the decoder leaves alone.
+        for (int y = 0; y < c.h; y++)
+            for (int x = 0; x < c.w; x++)
+                target->line[y][x] = uint8_t(x * 7 + y * 3 + 200);
+        rewind(file);
+        decode(file, c.min_code_size, target, c.interlace, c.trans);
+        result.position = ftell(file);
+        result.next_byte = fgetc(file);
+        for (int y = 0; y < c.h; y++)
+            result.pixels.insert(result.pixels.end(), target->line[y], target->line[y] + c.w);
+    }
+    if (target)
+        destroy_bitmap(target);
+    if (file)
+        fclose(file);
+    return result;
+}
+
+void expect_same_as_reference(const decoder_case &c)
+{
+    decoder_result want = run_decoder(decode_gif_image_reference, c);
+    decoder_result got = run_decoder(decode_gif_image, c);
+    EXPECT_EQ(got.position, want.position) << c.label;
+    EXPECT_EQ(got.next_byte, want.next_byte) << c.label;
+    ASSERT_EQ(got.pixels.size(), want.pixels.size()) << c.label;
+    auto first = std::mismatch(got.pixels.begin(), got.pixels.end(), want.pixels.begin());
+    EXPECT_TRUE(first.first == got.pixels.end())
+        << c.label << " (code size " << c.min_code_size << ", " << c.w << " x " << c.h << ", trans "
+        << c.trans << "): pixel " << first.first - got.pixels.begin() << " is " << int(*first.first)
+        << ", not " << int(*first.second);
+}
+
+// Data cut into sub-blocks of random sizes, then (mostly) the terminator and
+// bytes that belong to whatever follows the image.
+byte_list split_into_blocks(const byte_list &codes, std::mt19937 &rng, bool terminate)
+{
+    byte_list out;
+    for (size_t at = 0; at < codes.size();) {
+        size_t n = std::min<size_t>(codes.size() - at, 1 + rng() % 255);
+        out.push_back(uint8_t(n));
+        out.insert(out.end(), codes.begin() + long(at), codes.begin() + long(at + n));
+        at += n;
+    }
+    if (terminate)
+        out.push_back(0);
+    for (unsigned k = rng() % 6; k > 0; --k)
+        out.push_back(uint8_t(rng()));
+    return out;
+}
+
+// Codes near the next free one, with clears, ends and wild values mixed in
+// as often as asked.
+std::vector<int> make_code_list(std::mt19937 &rng, int min_code_size, int count, int wild_per_1000)
+{
+    int clear = 1 << min_code_size, next = clear + 2;
+    std::vector<int> codes{clear};
+    for (int i = 0; i < count; i++) {
+        int roll = int(rng() % 1000);
+        if (roll < wild_per_1000)
+            codes.push_back(int(rng() % 4096));
+        else if (roll < wild_per_1000 + 3)
+            codes.push_back(clear), next = clear + 2;
+        else
+            codes.push_back(int(rng() % unsigned(std::min(next, 4095) + 1))), next += next < 4096;
+    }
+    if (rng() % 4)
+        codes.push_back(clear + 1);
+    return codes;
+}
+
+class GifDecoder : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { install_allegro(SYSTEM_NONE, &errno, atexit); }
+};
+
+TEST_F(GifDecoder, ValidStreamsOfEveryCodeSize)
+{
+    std::mt19937 rng(7);
+    for (int i = 0; i < 400; i++) {
+        decoder_case c{"valid " + std::to_string(i), 0, int(1 + rng() % 60), int(1 + rng() % 40),
+                       int(rng() % 2), rng() % 3 ? -1 : int(rng() % 4), {}};
+        c.min_code_size = i < 12 ? i : int(2 + rng() % 7);
+        int colours = 1 << std::min(c.min_code_size, 8);
+        // Runs and noise, sometimes more or fewer pixels than the target holds.
+        size_t count = size_t(c.w * c.h) + (rng() % 4 == 0 ? rng() % 50 : 0) - (rng() % 4 == 0 ? rng() % 5 : 0);
+        byte_list pixels;
+        for (size_t p = 0; p < count; p++)
+            pixels.push_back(uint8_t(rng() % 3 ? (p / 17) % unsigned(colours) : rng() % unsigned(colours)));
+        c.data = split_into_blocks(encode_gif_lzw(pixels, c.min_code_size), rng, rng() % 8 != 0);
+        expect_same_as_reference(c);
+    }
+}
+
+TEST_F(GifDecoder, LongRunsFillTheTableAndCrossEveryBlockBoundary)
+{
+    std::mt19937 rng(11);
+    for (int i = 0; i < 40; i++) {
+        decoder_case c{"runs " + std::to_string(i), int(2 + rng() % 7), 200, 150, i % 2, i % 3 ? -1 : 1, {}};
+        byte_list pixels;
+        for (int p = 0; p < c.w * c.h; p++)
+            pixels.push_back(uint8_t((p / (1 + i * 13) + (rng() % 50 == 0)) % 4));
+        c.data = split_into_blocks(encode_gif_lzw(pixels, c.min_code_size), rng, true);
+        expect_same_as_reference(c);
+    }
+}
+
+TEST_F(GifDecoder, CorruptCodesStaleEntriesAndCutChains)
+{
+    std::mt19937 rng(3);
+    for (int i = 0; i < 1500; i++) {
+        decoder_case c{"corrupt " + std::to_string(i), int(rng() % 12), int(rng() % 50), int(rng() % 30),
+                       int(rng() % 2), rng() % 2 ? -1 : int(rng() % 256), {}};
+        byte_list codes;
+        if (i % 5 == 0) {
+            for (unsigned n = rng() % 600; n > 0; --n)
+                codes.push_back(uint8_t(rng()));
+        } else {
+            int wild = i % 5 == 1 ? 0 : int(rng() % 40);
+            codes = pack_gif_codes(make_code_list(rng, c.min_code_size, int(rng() % 6000), wild), c.min_code_size);
+        }
+        c.data = split_into_blocks(codes, rng, rng() % 4 != 0);
+        if (i % 7 == 0 && !c.data.empty())
+            c.data.resize(rng() % c.data.size()); // the file ends inside the chain
+        expect_same_as_reference(c);
+    }
+}
+
+TEST_F(GifDecoder, EndCodeClosingABlockReadsTheNextOne)
+{
+    // Code size 3: clear, 0, end are three 4-bit codes; a pad code makes
+    // the end code close the first block exactly.
+    for (bool pad : {false, true}) {
+        std::vector<int> codes{8, 0};
+        if (pad)
+            codes.push_back(0);
+        codes.push_back(9);
+        byte_list packed = pack_gif_codes(codes, 3);
+        decoder_case c{pad ? "end closes the block" : "end inside the block", 3, 2, 1, 0, -1, {}};
+        c.data.push_back(uint8_t(packed.size()));
+        c.data.insert(c.data.end(), packed.begin(), packed.end());
+        c.data.insert(c.data.end(), {2, 0x21, 0x2C, 0, 0x3B});
+        expect_same_as_reference(c);
+        decoder_result got = run_decoder(decode_gif_image, c);
+        EXPECT_EQ(got.position, long(packed.size()) + (pad ? 4 : 1)) << c.label;
+    }
+}
+
+} // namespace
