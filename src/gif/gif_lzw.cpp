@@ -19,8 +19,10 @@
 
 namespace {
 
-constexpr int LZW_TABLE_SIZE = 4096; // codes of up to 12 bits
+constexpr int LZW_TABLE_SIZE = GIF_LZW_TABLE_SIZE;
 constexpr int LZW_MAX_WIDTH = 12;
+// Strings up to this long are kept whole in their table entry.
+constexpr size_t SHORT_STRING = 8;
 // Short strings are copied as two unaligned words; the buffer keeps this
 // much room past its end for them.
 constexpr size_t COPY_SLACK = 16;
@@ -29,9 +31,9 @@ constexpr size_t READ_SLACK = 4;
 
 // The image's data chain in memory, with the chain's shape in the file.
 struct lzw_chain {
-    std::vector<uint8_t> bytes;    // data bytes of every sub-block, in order
-    std::vector<size_t> block_end; // running total of bytes after each block
-    size_t file_bytes;             // size bytes and data read from the file
+    std::vector<uint8_t> &bytes;    // data bytes of every sub-block, in order
+    std::vector<size_t> &block_end; // running total of bytes after each block
+    size_t file_bytes;              // size bytes and data read from the file
 };
 
 // Code state; reset by every clear code.
@@ -47,15 +49,7 @@ struct lzw_codes {
     bool fresh;      // no code since the start or the last clear code
 };
 
-// Entries as links (prefix code, suffix index) for the walk, and as places
-// in the output (offset, length, first index) for the copy.
-struct lzw_table {
-    uint16_t prefix[LZW_TABLE_SIZE];
-    uint8_t suffix[LZW_TABLE_SIZE];
-    uint8_t first[LZW_TABLE_SIZE];
-    uint16_t length[LZW_TABLE_SIZE];
-    uint32_t offset[LZW_TABLE_SIZE];
-};
+using lzw_table = gif_lzw_table;
 
 // The decoded indices in stored order; writes past capacity are dropped.
 struct lzw_output {
@@ -67,7 +61,7 @@ struct lzw_output {
     // Where a first code above 255 was written (code sizes over 8 only):
     // its low byte lands even when it equals the transparent index, since
     // the code itself never does.
-    std::vector<size_t> wide_codes;
+    std::vector<size_t> &wide_codes;
 };
 
 // Bit cursor over the chain.
@@ -82,7 +76,8 @@ struct lzw_input {
 void read_data_chain(FILE *file, lzw_chain *chain)
 {
     chain->file_bytes = 0;
-    uint8_t block[255];
+    chain->bytes.clear();
+    chain->block_end.clear();
     for (;;) {
         int size = fgetc(file);
         if (size == EOF)
@@ -90,11 +85,13 @@ void read_data_chain(FILE *file, lzw_chain *chain)
         ++chain->file_bytes;
         if (size == 0)
             break;
-        size_t got = fread(block, 1, size_t(size), file);
+        size_t held = chain->bytes.size();
+        chain->bytes.resize(held + size_t(size));
+        size_t got = fread(chain->bytes.data() + held, 1, size_t(size), file);
+        chain->bytes.resize(held + got);
         chain->file_bytes += got;
         if (got == 0)
             break;
-        chain->bytes.insert(chain->bytes.end(), block, block + got);
         chain->block_end.push_back(chain->bytes.size());
         if (got < size_t(size))
             break;
@@ -162,28 +159,6 @@ inline void widen_codes(lzw_codes *codes)
     }
 }
 
-// Copies count indices written earlier at from to the output's end. The
-// source always ends at or before the destination, so short strings can be
-// moved as two whole words: what they carry past count is overwritten by
-// the next string or never read.
-inline void copy_output(lzw_output *out, size_t from, size_t count)
-{
-    if (out->pos >= out->capacity)
-        return;
-    uint8_t *dst = out->data + out->pos;
-    const uint8_t *src = out->data + from;
-    if (count <= 16) {
-        uint64_t a, b;
-        std::memcpy(&a, src, 8);
-        std::memcpy(&b, src + 8, 8);
-        std::memcpy(dst, &a, 8);
-        std::memcpy(dst + 8, &b, 8);
-    } else {
-        size_t room = out->capacity - out->pos;
-        std::memcpy(dst, src, count < room ? count : room);
-    }
-}
-
 inline void put_output(lzw_output *out, size_t at, int index)
 {
     if (at < out->capacity)
@@ -207,42 +182,158 @@ inline void write_fresh_code(lzw_codes *codes, lzw_output *out, int code)
     widen_codes(codes);
 }
 
-// An ordinary code the table defines (or the one it is defining now):
-// copies its string, defines the next entry, widens.
-inline void copy_code_string(lzw_codes *codes, lzw_table *table, lzw_output *out, int code)
+// Stores 8 bytes at p: the string and, past it, bytes the next strings
+// overwrite (or that nobody reads).
+inline void store_word(uint8_t *p, uint64_t word)
 {
-    size_t start = out->pos;
-    size_t length;
-    int root;
-    if (code < codes->first_free) {
-        root = code & 0xFF;
-        length = 1;
-        put_output(out, start, root);
-    } else if (code < codes->next_free) {
-        root = table->first[code];
-        length = table->length[code];
-        copy_output(out, table->offset[code], length);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+    std::memcpy(p, &word, 8);
+}
+
+// Copies a string of count > SHORT_STRING indices written earlier at from
+// to the output at pos (from + count <= pos). Whole 16-byte chunks while the
+// buffer has room for the last one; reading past the string is harmless,
+// since nothing of it has been overwritten yet.
+inline void copy_long_string(uint8_t *data, size_t capacity, size_t from, size_t pos, size_t count)
+{
+    if (pos >= capacity)
+        return;
+    if (pos + count <= capacity) {
+        for (size_t k = 0; k < count; k += 16) {
+            uint8_t chunk[16];
+            std::memcpy(chunk, data + from + k, 16);
+            std::memcpy(data + pos + k, chunk, 16);
+        }
     } else {
-        // The entry being defined: the previous string and its first index.
-        root = codes->first_index & 0xFF;
-        length = out->prev_len + 1;
-        copy_output(out, out->prev_pos, out->prev_len);
-        put_output(out, start + out->prev_len, root);
+        std::memcpy(data + pos, data + from, capacity - pos);
     }
-    out->pos = start + length;
-    if (codes->next_free < codes->limit) {
-        int entry = codes->next_free++;
-        table->prefix[entry] = uint16_t(codes->prev);
-        table->suffix[entry] = uint8_t(root);
-        table->first[entry] = uint8_t(codes->first_index);
-        table->length[entry] = uint16_t(out->prev_len + 1);
-        table->offset[entry] = uint32_t(out->prev_pos);
-        codes->prev = code;
-        codes->first_index = root;
-        out->prev_pos = start;
-        out->prev_len = length;
+}
+
+// Decodes while every ordinary code is one the table defines, with the
+// state in locals so it stays in registers. Returns 1 at the end code, 0 at
+// the end of the chain, and -1 at a code past the next free one: the state
+// is then in codes and out, that code in *code, for walk_codes.
+int copy_codes(lzw_input *in, lzw_codes *codes, lzw_table *table, lzw_output *out, int *code_out,
+               int *top)
+{
+    const int clear_code = codes->clear_code;
+    const int end_code = codes->end_code;
+    const int first_free = codes->first_free;
+    const int first_width = codes->width;
+    const uint8_t *src = in->data;
+    const size_t total_bits = in->total_bits;
+    uint8_t *dst = out->data;
+    const size_t capacity = out->capacity;
+    size_t bit = in->bit;
+    int width = codes->width, limit = codes->limit, next_free = codes->next_free;
+    int prev = codes->prev, first_index = codes->first_index;
+    bool fresh = codes->fresh;
+    size_t pos = out->pos, prev_pos = out->prev_pos, prev_len = out->prev_len;
+    uint64_t prev_bytes = 0;
+    int result = 0;
+    int code = 0;
+    for (;;) {
+        if (bit + size_t(width) > total_bits)
+            break;
+        uint32_t word;
+        std::memcpy(&word, src + (bit >> 3), 4);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        word = __builtin_bswap32(word);
+#endif
+        code = int((word >> (bit & 7)) & ((1u << width) - 1));
+        bit += size_t(width);
+
+        if (code == end_code) {
+            result = 1;
+            break;
+        }
+        if (code == clear_code) {
+            *top = next_free > *top ? next_free : *top;
+            width = first_width;
+            limit = 1 << width;
+            next_free = first_free;
+            fresh = true;
+            continue;
+        }
+        if (fresh || code > next_free) {
+            // Rare codes go through the general routines.
+            codes->width = width, codes->limit = limit, codes->next_free = next_free;
+            codes->prev = prev, codes->first_index = first_index, codes->fresh = fresh;
+            out->pos = pos, out->prev_pos = prev_pos, out->prev_len = prev_len;
+            if (!fresh) {
+                in->bit = bit;
+                *top = next_free > *top ? next_free : *top;
+                *code_out = code;
+                return -1;
+            }
+            write_fresh_code(codes, out, code);
+            width = codes->width, limit = codes->limit;
+            prev = codes->prev, first_index = codes->first_index, fresh = false;
+            pos = out->pos, prev_pos = out->prev_pos, prev_len = 1;
+            prev_bytes = uint64_t(prev & 0xFF);
+            continue;
+        }
+
+        size_t length;
+        int root;
+        uint64_t bytes;
+        if (code < first_free) {
+            root = code & 0xFF;
+            length = 1;
+            bytes = uint64_t(root);
+            if (pos < capacity)
+                dst[pos] = uint8_t(root);
+        } else if (code < next_free) {
+            root = table->first[code];
+            length = table->length[code];
+            bytes = table->bytes[code];
+            if (length <= SHORT_STRING) {
+                if (pos < capacity)
+                    store_word(dst + pos, bytes);
+            } else {
+                copy_long_string(dst, capacity, table->offset[code], pos, length);
+            }
+        } else {
+            // The entry being defined: the previous string and its first index.
+            root = first_index & 0xFF;
+            length = prev_len + 1;
+            bytes = prev_len < SHORT_STRING ? prev_bytes | uint64_t(root) << (8 * prev_len) : 0;
+            if (length <= SHORT_STRING) {
+                if (pos < capacity)
+                    store_word(dst + pos, bytes);
+            } else {
+                copy_long_string(dst, capacity, prev_pos, pos, prev_len);
+                if (pos + prev_len < capacity)
+                    dst[pos + prev_len] = uint8_t(root);
+            }
+        }
+        if (next_free < limit) {
+            table->prefix[next_free] = uint16_t(prev);
+            table->suffix[next_free] = uint8_t(root);
+            table->first[next_free] = uint8_t(first_index);
+            table->length[next_free] = uint16_t(prev_len + 1);
+            table->offset[next_free] = uint32_t(prev_pos);
+            table->bytes[next_free] =
+                prev_len < SHORT_STRING ? prev_bytes | uint64_t(root) << (8 * prev_len) : 0;
+            ++next_free;
+            prev = code;
+            first_index = root;
+            prev_pos = pos;
+            prev_len = length;
+            prev_bytes = bytes;
+        }
+        pos += length;
+        if (next_free >= limit && width < LZW_MAX_WIDTH) {
+            ++width;
+            limit <<= 1;
+        }
     }
-    widen_codes(codes);
+    in->bit = bit;
+    out->pos = pos;
+    *top = next_free > *top ? next_free : *top;
+    return result;
 }
 
 // Walks an ordinary code's links onto the stack, last index first, and
@@ -298,7 +389,7 @@ bool walk_codes(lzw_input *in, int min_code_size, lzw_codes *codes, lzw_table *t
 
 // The code loop: runs until the end code or the end of the chain. Returns
 // true when the end code was read.
-bool decode_codes(lzw_input *in, int min_code_size, lzw_output *out)
+bool decode_codes(lzw_input *in, int min_code_size, lzw_table *table, lzw_output *out)
 {
     lzw_codes codes{};
     codes.clear_code = 1 << min_code_size;
@@ -306,23 +397,18 @@ bool decode_codes(lzw_input *in, int min_code_size, lzw_output *out)
     codes.first_free = codes.clear_code + 2;
     reset_codes(&codes, min_code_size);
 
-    // Zeroed per image: a corrupt stream may read entries never defined.
-    std::vector<lzw_table> storage(1);
-    lzw_table *table = storage.data();
+    int top = codes.first_free; // entries below were defined in this image
     int code;
-    while (read_code(in, codes.width, &code)) {
-        if (code == codes.end_code)
-            return true;
-        if (code == codes.clear_code)
-            reset_codes(&codes, min_code_size);
-        else if (codes.fresh)
-            write_fresh_code(&codes, out, code);
-        else if (code <= codes.next_free)
-            copy_code_string(&codes, table, out, code);
-        else
-            return walk_codes(in, min_code_size, &codes, table, out, code);
+    int result = copy_codes(in, &codes, table, out, &code, &top);
+    if (result >= 0)
+        return result == 1;
+    // Entries this image never defined read as zero, as if the table had
+    // been cleared for it.
+    for (int e = top; e < LZW_TABLE_SIZE; ++e) {
+        table->prefix[e] = 0;
+        table->suffix[e] = 0;
     }
-    return false;
+    return walk_codes(in, min_code_size, &codes, table, out, code);
 }
 
 // Fills rows with the y of each decoded row, in plain or interlaced order.
@@ -352,8 +438,8 @@ bool has_direct_rows(BITMAP *bmp)
 void draw_indices(const lzw_output &out, BITMAP *target, const std::vector<int> &rows, int trans)
 {
     const uint8_t *indices = out.data;
-    size_t count = out.pos < out.capacity ? out.pos : out.capacity;
     size_t w = size_t(target->w);
+    size_t count = out.pos < out.capacity ? out.pos : out.capacity;
     bool direct = has_direct_rows(target);
     for (size_t n = 0; n < rows.size() && n * w < count; ++n) {
         const uint8_t *src = indices + n * w;
@@ -381,21 +467,30 @@ void draw_indices(const lzw_output &out, BITMAP *target, const std::vector<int> 
 void decode_gif_image(FILE *file, int min_code_size, BITMAP *target,
                       int interlace, int trans)
 {
+    gif_decode_scratch scratch;
+    decode_gif_image_with(file, min_code_size, target, interlace, trans, &scratch);
+}
+
+void decode_gif_image_with(FILE *file, int min_code_size, BITMAP *target, int interlace,
+                           int trans, gif_decode_scratch *scratch)
+{
     if (min_code_size < 0 || min_code_size > GIF_LZW_MAX_MIN_CODE_SIZE) {
         skip_gif_sub_blocks(file);
         return;
     }
     size_t capacity = size_t(target->w) * size_t(target->h);
-    std::vector<int> rows;
-    std::vector<uint8_t> indices;
-    lzw_chain chain;
     try {
-        rows.resize(size_t(target->h));
-        indices.resize(capacity + COPY_SLACK);
+        scratch->rows.resize(size_t(target->h));
+        // Grown, never shrunk: what a larger earlier frame left is simply
+        // overwritten.
+        if (scratch->indices.size() < capacity + COPY_SLACK)
+            scratch->indices.resize(capacity + COPY_SLACK);
+        scratch->table.resize(1);
     } catch (const std::bad_alloc &) {
         return; // nothing read: the parser goes on from the data
     }
-    build_row_table(rows, target->h, interlace);
+    build_row_table(scratch->rows, target->h, interlace);
+    lzw_chain chain{scratch->chain, scratch->block_end, 0};
     try {
         read_data_chain(file, &chain);
     } catch (const std::bad_alloc &) {
@@ -404,18 +499,32 @@ void decode_gif_image(FILE *file, int min_code_size, BITMAP *target,
     }
 
     lzw_input in{chain.bytes.data(), (chain.bytes.size() - READ_SLACK) * 8, 0};
-    lzw_output out{indices.data(), capacity, 0, 0, 0, {}};
-    if (decode_codes(&in, min_code_size, &out))
+    scratch->wide_codes.clear();
+    lzw_output out{scratch->indices.data(), capacity, 0, 0, 0, scratch->wide_codes};
+    if (decode_codes(&in, min_code_size, &scratch->table[0], &out))
         rewind_to_end_code(file, chain, in.bit);
-    draw_indices(out, target, rows, trans);
+    draw_indices(out, target, scratch->rows, trans);
 }
 
 void skip_gif_sub_blocks(FILE *file)
 {
     int size = fgetc(file);
     while (size != EOF && size != 0) {
-        if (fseek(file, size, SEEK_CUR) != 0)
+        if (!skip_gif_bytes(file, size))
             return;
         size = fgetc(file);
     }
+}
+
+bool skip_gif_bytes(FILE *file, long count)
+{
+    uint8_t sink[256];
+    while (count > 0) {
+        size_t want = count < long(sizeof sink) ? size_t(count) : sizeof sink;
+        size_t got = fread(sink, 1, want, file);
+        if (got < want)
+            return !ferror(file);
+        count -= long(got);
+    }
+    return true;
 }
