@@ -1,10 +1,13 @@
 #include "fuzz_bodies.h"
 
+#include "gif/checked_bitmap.h"
 #include "gif/gif_anim.h"
+#include "gif/gif_lzw.h"
 #include "palette/data_set.h"
 #include "palette/global_palette.h"
 #include "palette/gradients.h"
 #include "palette/tint_slots.h"
+#include "support/lzw_reference.h"
 
 #include <allegro.h>
 #include <cerrno>
@@ -141,6 +144,56 @@ std::string run_gif_body(const uint8_t *data, size_t size)
     std::string problem = check_gif_anim(anim);
     destroy_gif_anim(anim);
     return problem;
+}
+
+// Pixels and stream position one decoder leaves for the image in path.
+struct lzw_outcome {
+    std::vector<uint8_t> pixels;
+    long position;
+};
+
+static bool run_lzw_decoder(void (*decode)(FILE *, int, BITMAP *, int, int), const std::string &path,
+                            const uint8_t *settings, lzw_outcome *outcome)
+{
+    int w = settings[1] % 64, h = settings[2] % 64;
+    FILE *file = std::fopen(path.c_str(), "rb");
+    BITMAP *target = create_checked_bitmap(8, w, h);
+    bool ok = file && target && std::fseek(file, 5, SEEK_SET) == 0;
+    if (ok) {
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++)
+                target->line[y][x] = uint8_t(x + 3 * y + 100);
+        decode(file, settings[0] % 13, target, settings[3] & 1, settings[3] & 2 ? settings[4] : -1);
+        outcome->position = std::ftell(file);
+        for (int y = 0; y < h; y++)
+            outcome->pixels.insert(outcome->pixels.end(), target->line[y], target->line[y] + w);
+    }
+    if (target)
+        destroy_bitmap(target);
+    if (file)
+        std::fclose(file);
+    return ok;
+}
+
+std::string run_lzw_body(const uint8_t *data, size_t size)
+{
+    if (size < 5)
+        return "";
+    start_fuzz_allegro();
+    std::string path = get_fuzz_work_dir() + "/input.lzw";
+    if (!write_fuzz_file(path, data, size))
+        return "cannot write " + path;
+    lzw_outcome want, got;
+    if (!run_lzw_decoder(decode_gif_image_reference, path, data, &want) ||
+        !run_lzw_decoder(decode_gif_image, path, data, &got))
+        return "cannot open " + path + " or make the target";
+    if (got.position != want.position)
+        return "stream left at " + std::to_string(got.position) + ", not " + std::to_string(want.position);
+    for (size_t i = 0; i < want.pixels.size(); i++)
+        if (got.pixels[i] != want.pixels[i])
+            return "pixel " + std::to_string(i) + " is " + std::to_string(got.pixels[i]) + ", not " +
+                   std::to_string(want.pixels[i]);
+    return "";
 }
 
 // Little-endian 32-bit value at byte offset of a byte image.

@@ -35,7 +35,17 @@ make_gif_seeds() {
     cp "$suite"/*.gif "$dir/" 2>/dev/null || true
 }
 
-for name in gif palshift palette; do
+# Image data for the LZW target: code size 2, a 2 x 2 image, no
+# transparency, then clear 1 2 3 0 end in one sub-block and a trailer; and
+# the same with a transparent index and the rows interlaced.
+make_lzw_seeds() {
+    local dir=$1
+    printf '\002\002\002\000\000\003\214\006\005\000\073' >"$dir/two_by_two"
+    printf '\002\002\002\003\002\003\214\006\005\000\073' >"$dir/two_by_two_trans"
+    head -c 600 /dev/urandom >"$dir/random_600"
+}
+
+for name in gif palshift palette lzw; do
     target=fuzz_$name
     binary=$build/fuzz/$target
     if [ ! -x "$binary" ]; then
@@ -53,6 +63,7 @@ for name in gif palshift palette; do
         gif) make_gif_seeds "$seeds" ;;
         palshift) make_state_seeds "$seeds" ;;
         palette) make_palette_seeds "$seeds" ;;
+        lzw) make_lzw_seeds "$seeds" ;;
     esac
 
     echo "== $target: ${seconds}s"

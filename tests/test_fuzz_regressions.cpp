@@ -11,7 +11,8 @@
 TEST(FuzzRegressions, EveryKeptInputPassesItsTargetsChecks)
 {
     const struct { const char *target; std::string (*body)(const uint8_t *, size_t); } targets[] = {
-        {"gif", run_gif_body}, {"palshift", run_palshift_body}, {"palette", run_palette_body}};
+        {"gif", run_gif_body}, {"palshift", run_palshift_body}, {"palette", run_palette_body},
+        {"lzw", run_lzw_body}};
     // The reader traces every load; keep that out of the test log.
     testing::internal::CaptureStdout();
     for (const auto &t : targets) {
