@@ -1,9 +1,10 @@
-// Shared set-up of the benchmarks: the large generated animation, a quiet
-// standard output and the peer ratios.
+// Shared set-up of the benchmarks: the generated animations, the global
+// palette that holds their colours, a quiet standard output and the peer
+// ratios with the summary printed after the run.
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,16 +12,34 @@ namespace benchmark {
 class State;
 }
 
+// Size of the "noise" animation, also the screen-sized animation other
+// benchmarks build for themselves.
 constexpr int BIG_GIF_W = 640;
 constexpr int BIG_GIF_H = 480;
-constexpr int BIG_GIF_FRAMES = 20;
 
-// The 256 colours of the large animation's global table.
-std::vector<std::array<uint8_t, 3>> list_big_gif_colours();
+// One generated animation; every frame covers the whole logical screen.
+struct bench_gif {
+    const char *name; // "noise", "figure", "still"
+    int w, h;         // logical screen and frame size
+    int frames;
+};
 
-// Path of the large animation, written once per run into a temporary
-// directory that is removed at exit; empty when it could not be written.
-const std::string &prepare_big_gif();
+// The three animations, in the order their cases are registered.
+const std::vector<bench_gif> &list_bench_gifs();
+
+// Path of the named animation, written on first use into a temporary
+// directory removed at exit; empty when it could not be written.
+const std::string &prepare_bench_gif(const bench_gif &gif);
+// The same for a benchmark, which is marked failed when the path is empty.
+const std::string &prepare_case_gif(benchmark::State &state, const bench_gif &gif);
+
+// Pixels of all frames of the animation.
+long long count_bench_gif_pixels(const bench_gif &gif);
+
+// Fills glb_palette with every colour of every generated animation, in an
+// order unlike any animation's table, so remap_pixels finds them all and
+// searches for each.
+void fill_bench_glb_palette();
 
 // Starts the library without a display (once) and sets the colour depth to
 // 8, as the program does before loading.
@@ -35,9 +54,21 @@ void restore_stdout(int saved);
 // it rather than from the wall clock.
 double read_cpu_seconds();
 
+// CPU seconds per iteration of a loop that started at start.
+double seconds_per_iteration(double start, const benchmark::State &state);
+
 // Per-iteration CPU time of a peer's finished loop, kept by name so that a
 // benchmark registered after it can report itself as a multiple of it.
 void record_peer_time(const std::string &peer, double seconds_per_iteration);
-// Sets the counter "x_<peer>": this loop's time per iteration over the peer's.
+// The peer's last recorded time, 0 when it has none.
+double find_peer_seconds(const std::string &peer);
+// Sets the counter "x_<peer>" (the peer's name up to any '/'): this loop's
+// time per iteration over the peer's; keeps the pair for the summary.
 void report_peer_ratio(benchmark::State &state, const std::string &peer,
                        double seconds_per_iteration);
+
+// Gives the benchmark's name to the pairs its reported runs left, and drops
+// those of its trial runs.
+void name_reported_pairs(const std::string &name);
+// Table of every named pair (medians over repetitions): ours, peer, ratio.
+void print_peer_summary(FILE *out);
