@@ -40,6 +40,26 @@ void decode_with_shared_scratch(FILE *file, int min_code_size, BITMAP *target, i
     decode_gif_image_with(file, min_code_size, target, interlace, trans, &glb_shared_scratch);
 }
 
+// The background every target starts with.
+uint8_t make_background(int x, int y)
+{
+    return uint8_t(x * 7 + y * 3 + 200);
+}
+
+// A plain image straight into the rows, as the loader decodes one, then
+// the background put back behind the decoded pixels as the loader does.
+void decode_plain_then_fill(FILE *file, int min_code_size, BITMAP *target, int interlace, int trans)
+{
+    if (interlace || trans >= 0) {
+        decode_with_shared_scratch(file, min_code_size, target, interlace, trans);
+        return;
+    }
+    size_t decoded = decode_plain_gif_image(file, min_code_size, target, &glb_shared_scratch);
+    for (size_t at = decoded; at < size_t(target->w) * size_t(target->h); at++)
+        target->line[at / size_t(target->w)][at % size_t(target->w)] =
+            make_background(int(at % size_t(target->w)), int(at / size_t(target->w)));
+}
+
 decoder_result run_decoder(void (*decode)(FILE *, int, BITMAP *, int, int), const decoder_case &c)
 {
     decoder_result result{{}, -1, EOF};
@@ -51,7 +71,7 @@ decoder_result run_decoder(void (*decode)(FILE *, int, BITMAP *, int, int), cons
         // A known background shows every pixel the decoder leaves alone.
         for (int y = 0; y < c.h; y++)
             for (int x = 0; x < c.w; x++)
-                target->line[y][x] = uint8_t(x * 7 + y * 3 + 200);
+                target->line[y][x] = make_background(x, y);
         rewind(file);
         decode(file, c.min_code_size, target, c.interlace, c.trans);
         result.position = ftell(file);
@@ -71,7 +91,10 @@ void expect_same_as_reference(const decoder_case &c)
     decoder_result want = run_decoder(decode_gif_image_reference, c);
     decoder_result alone = run_decoder(decode_gif_image, c);
     decoder_result got = run_decoder(decode_with_shared_scratch, c);
+    decoder_result plain = run_decoder(decode_plain_then_fill, c);
     EXPECT_EQ(alone.pixels, got.pixels) << c.label << ": the buffers of earlier images matter";
+    EXPECT_EQ(plain.pixels, got.pixels) << c.label << ": decoded straight into the rows";
+    EXPECT_EQ(plain.position, got.position) << c.label << ": decoded straight into the rows";
     EXPECT_EQ(got.position, want.position) << c.label;
     EXPECT_EQ(got.next_byte, want.next_byte) << c.label;
     ASSERT_EQ(got.pixels.size(), want.pixels.size()) << c.label;

@@ -174,11 +174,32 @@ bool choose_frame_palette(FILE *file, const gif_id *id, parse_state *state, gif_
     return true;
 }
 
+// Fills the image's pixels from index `from` on (in row order) with what
+// lies under them: the canvas where the two overlap, the fill elsewhere.
+void fill_from_canvas(BITMAP *image, const gif_id *id, const parse_state *state, int overlap_w,
+                      int overlap_h, size_t from)
+{
+    size_t w = size_t(image->w);
+    if (w == 0)
+        return;
+    for (size_t y = from / w; y < size_t(image->h); ++y) {
+        size_t x = y == from / w ? from % w : 0;
+        uint8_t *row = image->line[y];
+        if (y < size_t(overlap_h) && x < size_t(overlap_w)) {
+            const uint8_t *under = state->canvas->line[id->y + y] + id->x;
+            std::memcpy(row + x, under + x, size_t(overlap_w) - x);
+            x = size_t(overlap_w);
+        }
+        std::memset(row + x, state->fill, w - x);
+    }
+}
+
 // Draws one image over the canvas and keeps its rectangle in the frame.
-// The image is decoded straight into the frame's own w x h bitmap, first
-// filled from the canvas where the two overlap and with the fill elsewhere,
-// so an image reaching past the logical screen keeps its rows; only the
-// overlap goes back to the canvas, and only the overlap is disposed of.
+// The image is decoded straight into the frame's own w x h bitmap, which
+// holds the canvas where the two overlap and the fill elsewhere wherever the
+// image leaves a pixel alone, so an image reaching past the logical screen
+// keeps its rows; only the overlap goes back to the canvas, and only the
+// overlap is disposed of.
 image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
                               parse_state *state, gif_frame *frame)
 {
@@ -196,9 +217,6 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
     BITMAP *canvas = state->canvas;
     int overlap_w = id->x < canvas->w ? std::min<int>(id->w, canvas->w - id->x) : 0;
     int overlap_h = id->y < canvas->h ? std::min<int>(id->h, canvas->h - id->y) : 0;
-    if (overlap_w < id->w || overlap_h < id->h)
-        clear_to_color(image, state->fill);
-    blit(canvas, image, id->x, id->y, 0, 0, overlap_w, overlap_h);
 
     BITMAP *saved = nullptr;
     if (state->gce.disposal == 3) {
@@ -209,10 +227,19 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
             fflush(stdout);
             return IMAGE_FAILED;
         }
-        blit(image, saved, 0, 0, 0, 0, id->w, id->h);
+        blit(canvas, saved, id->x, id->y, 0, 0, overlap_w, overlap_h);
     }
 
-    decode_gif_image_with(file, code_size, image, id->interlace, state->gce.trans, &state->decode);
+    if (!id->interlace && state->gce.trans < 0 && id->w > 0 && id->h > 0) {
+        // Every decoded pixel is drawn: what lies under the image is needed
+        // only where the data runs out.
+        size_t decoded = decode_plain_gif_image(file, code_size, image, &state->decode);
+        fill_from_canvas(image, id, state, overlap_w, overlap_h, decoded);
+    } else {
+        fill_from_canvas(image, id, state, overlap_w, overlap_h, 0);
+        decode_gif_image_with(file, code_size, image, id->interlace, state->gce.trans,
+                              &state->decode);
+    }
     frame->bmp = image;
     state->frame_bytes += image_bytes;
     blit(image, canvas, 0, 0, id->x, id->y, overlap_w, overlap_h);

@@ -1,16 +1,19 @@
 #include "gif/gif_lzw.h"
 
+#include <algorithm>
 #include <allegro.h>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
-// The decoder reads the image's whole sub-block chain into memory, decodes
-// it into a linear buffer of indices in stored order, then draws that buffer
-// into the bitmap's rows. Codes come from the contiguous bytes with one
-// word load each, and a string is copied from where it was first written
-// instead of being walked link by link: every table entry is the previous
-// string plus one index, which the output already holds in one piece.
+// The decoder reads the image's sub-blocks into a window of joined data
+// bytes as the codes need them, and decodes into a linear buffer of indices
+// in stored order, which it then draws into the bitmap's rows (a plain image
+// can be decoded straight into its rows). Codes come from the window with
+// one word load each, and a string is copied from where it was first
+// written instead of being walked link by link: every table entry is the
+// previous string plus one index, which the output already holds in one
+// piece.
 //
 // That copy is exact only while every code is one the table defines. The
 // first code past the next free code switches the rest of the image to the
@@ -26,15 +29,10 @@ constexpr size_t SHORT_STRING = 8;
 // Short strings are copied as two unaligned words; the buffer keeps this
 // much room past its end for them.
 constexpr size_t COPY_SLACK = 16;
-// Bytes past the chain that the code reader may load and ignore.
+// Bytes past the data that the code reader may load and ignore.
 constexpr size_t READ_SLACK = 4;
-
-// The image's data chain in memory, with the chain's shape in the file.
-struct lzw_chain {
-    std::vector<uint8_t> &bytes;    // data bytes of every sub-block, in order
-    std::vector<size_t> &block_end; // running total of bytes after each block
-    size_t file_bytes;              // size bytes and data read from the file
-};
+// Data bytes the input window holds: small enough to stay in cache.
+constexpr size_t WINDOW_BYTES = 32 * 1024;
 
 // Code state; reset by every clear code.
 struct lzw_codes {
@@ -53,8 +51,9 @@ using lzw_table = gif_lzw_table;
 
 // The decoded indices in stored order; writes past capacity are dropped.
 struct lzw_output {
-    uint8_t *data;   // capacity + COPY_SLACK bytes
+    uint8_t *data;   // capacity bytes, and COPY_SLACK more unless direct
     size_t capacity; // width x height of the target
+    size_t fast_end; // below it whole-word stores stay inside the buffer
     size_t pos;      // indices decoded so far, dropped ones included
     size_t prev_pos; // where prev's string was written
     size_t prev_len; // its length
@@ -64,80 +63,111 @@ struct lzw_output {
     std::vector<size_t> &wide_codes;
 };
 
-// Bit cursor over the chain.
+// The data chain seen through a window: sub-blocks are read into it as
+// the codes need them, and bytes before the code being read are dropped.
 struct lzw_input {
-    const uint8_t *data;
-    size_t total_bits;
-    size_t bit;
+    FILE *file;
+    uint8_t *window;                // WINDOW_BYTES + READ_SLACK bytes
+    size_t base;                    // chain offset of window[0]
+    size_t held;                    // data bytes in the window
+    size_t bit;                     // cursor, in bits from window[0]
+    bool ended;                     // zero size byte, end of file or short block seen
+    size_t file_bytes;              // size bytes and data read from the file so far
+    std::vector<size_t> &block_end; // chain offset after each sub-block
 };
 
-// Reads sub-blocks until a zero size byte, the end of file or a short
-// block. Throws only when memory runs out.
-void read_data_chain(FILE *file, lzw_chain *chain)
+// Moves the unread bytes to the window's start and reads sub-blocks behind
+// them while a whole one fits. Throws only when memory runs out.
+void refill_window(lzw_input *in)
 {
-    chain->file_bytes = 0;
-    chain->bytes.clear();
-    chain->block_end.clear();
-    for (;;) {
-        int size = fgetc(file);
-        if (size == EOF)
+    size_t drop = in->bit >> 3;
+    std::memmove(in->window, in->window + drop, in->held - drop);
+    in->held -= drop;
+    in->base += drop;
+    in->bit -= drop * 8;
+    while (!in->ended && in->held + 255 <= WINDOW_BYTES) {
+        int size = fgetc(in->file);
+        if (size == EOF || size == 0) {
+            in->file_bytes += size == 0;
+            in->ended = true;
             break;
-        ++chain->file_bytes;
-        if (size == 0)
-            break;
-        size_t held = chain->bytes.size();
-        chain->bytes.resize(held + size_t(size));
-        size_t got = fread(chain->bytes.data() + held, 1, size_t(size), file);
-        chain->bytes.resize(held + got);
-        chain->file_bytes += got;
-        if (got == 0)
-            break;
-        chain->block_end.push_back(chain->bytes.size());
+        }
+        ++in->file_bytes;
+        size_t got = fread(in->window + in->held, 1, size_t(size), in->file);
+        in->file_bytes += got;
+        in->held += got;
+        if (got > 0)
+            in->block_end.push_back(in->base + in->held);
         if (got < size_t(size))
-            break;
+            in->ended = true;
     }
-    chain->bytes.resize(chain->bytes.size() + READ_SLACK, 0);
+    std::memset(in->window + in->held, 0, READ_SLACK);
+}
+
+// False when the chain ends before a code of width bits is complete.
+inline bool has_code_bits(lzw_input *in, int width)
+{
+    if (in->bit + size_t(width) <= in->held * 8)
+        return true;
+    if (in->ended)
+        return false;
+    refill_window(in);
+    return in->bit + size_t(width) <= in->held * 8;
+}
+
+inline int load_code(const lzw_input *in, int width)
+{
+    uint32_t word;
+    std::memcpy(&word, in->window + (in->bit >> 3), 4);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap32(word);
+#endif
+    return int((word >> (in->bit & 7)) & ((1u << width) - 1));
+}
+
+// False when the chain ends before the code is complete.
+inline bool read_code(lzw_input *in, int width, int *code)
+{
+    if (!has_code_bits(in, width))
+        return false;
+    *code = load_code(in, width);
+    in->bit += size_t(width);
+    return true;
 }
 
 // Bytes of the file taken by the first `blocks` sub-blocks of the chain.
-size_t count_file_bytes(const lzw_chain &chain, size_t blocks)
+size_t count_file_bytes(const lzw_input &in, size_t blocks)
 {
-    return blocks + (blocks ? chain.block_end[blocks - 1] : 0);
+    return blocks + (blocks ? in.block_end[blocks - 1] : 0);
 }
 
 // Puts the stream where a decoder reading one sub-block at a time would
 // have stopped: after the block holding the end code's last bit, or after
 // the block that follows when that bit closed its block (such a decoder
 // loads the next block as soon as one is used up).
-void rewind_to_end_code(FILE *file, const lzw_chain &chain, size_t end_bit)
+void rewind_to_end_code(const lzw_input &in)
 {
+    size_t end_bit = in.base * 8 + in.bit;
     size_t last_byte = (end_bit - 1) / 8;
-    size_t block = 0;
-    while (chain.block_end[block] <= last_byte)
-        ++block;
+    size_t block = size_t(std::upper_bound(in.block_end.begin(), in.block_end.end(), last_byte) -
+                          in.block_end.begin());
     size_t blocks_read = block + 1;
-    size_t stop = count_file_bytes(chain, blocks_read);
-    if (end_bit % 8 == 0 && end_bit / 8 == chain.block_end[block]) {
-        if (blocks_read < chain.block_end.size())
-            stop = count_file_bytes(chain, blocks_read + 1);
+    size_t stop = count_file_bytes(in, blocks_read);
+    if (end_bit % 8 == 0 && end_bit / 8 == in.block_end[block]) {
+        if (blocks_read < in.block_end.size())
+            stop = count_file_bytes(in, blocks_read + 1);
+        else if (in.ended)
+            stop = in.file_bytes; // the terminator, or the end of file
         else
-            stop = chain.file_bytes; // the terminator, or the end of file
+            stop = SIZE_MAX; // that next block is still unread: read it past
     }
-    if (stop < chain.file_bytes)
-        fseek(file, -long(chain.file_bytes - stop), SEEK_CUR);
-}
-
-// False when the chain ends before the code is complete.
-inline bool read_code(lzw_input *in, int width, int *code)
-{
-    if (in->bit + size_t(width) > in->total_bits)
-        return false;
-    const uint8_t *p = in->data + (in->bit >> 3);
-    uint32_t word = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                    uint32_t(p[3]) << 24;
-    *code = int((word >> (in->bit & 7)) & ((1u << width) - 1));
-    in->bit += size_t(width);
-    return true;
+    if (stop == SIZE_MAX) {
+        int size = fgetc(in.file);
+        if (size != EOF && size != 0)
+            skip_gif_bytes(in.file, size);
+    } else if (stop < in.file_bytes) {
+        fseek(in.file, -long(in.file_bytes - stop), SEEK_CUR);
+    }
 }
 
 void reset_codes(lzw_codes *codes, int min_code_size)
@@ -196,11 +226,12 @@ inline void store_word(uint8_t *p, uint64_t word)
 // to the output at pos (from + count <= pos). Whole 16-byte chunks while the
 // buffer has room for the last one; reading past the string is harmless,
 // since nothing of it has been overwritten yet.
-inline void copy_long_string(uint8_t *data, size_t capacity, size_t from, size_t pos, size_t count)
+inline void copy_long_string(uint8_t *data, size_t capacity, size_t fast_end, size_t from,
+                             size_t pos, size_t count)
 {
     if (pos >= capacity)
         return;
-    if (pos + count <= capacity) {
+    if (pos + count <= fast_end) {
         for (size_t k = 0; k < count; k += 16) {
             uint8_t chunk[16];
             std::memcpy(chunk, data + from + k, 16);
@@ -209,6 +240,13 @@ inline void copy_long_string(uint8_t *data, size_t capacity, size_t from, size_t
     } else {
         std::memcpy(data + pos, data + from, capacity - pos);
     }
+}
+
+// Stores a short string exactly, for the output's last bytes.
+inline void store_tail(uint8_t *data, size_t capacity, size_t pos, uint64_t bytes, size_t count)
+{
+    for (size_t k = 0; k < count && pos + k < capacity; ++k)
+        data[pos + k] = uint8_t(bytes >> (8 * k));
 }
 
 // Decodes while every ordinary code is one the table defines, with the
@@ -222,10 +260,11 @@ int copy_codes(lzw_input *in, lzw_codes *codes, lzw_table *table, lzw_output *ou
     const int end_code = codes->end_code;
     const int first_free = codes->first_free;
     const int first_width = codes->width;
-    const uint8_t *src = in->data;
-    const size_t total_bits = in->total_bits;
+    const uint8_t *src = in->window;
+    size_t total_bits = in->held * 8;
     uint8_t *dst = out->data;
     const size_t capacity = out->capacity;
+    const size_t fast_end = out->fast_end;
     size_t bit = in->bit;
     int width = codes->width, limit = codes->limit, next_free = codes->next_free;
     int prev = codes->prev, first_index = codes->first_index;
@@ -235,8 +274,14 @@ int copy_codes(lzw_input *in, lzw_codes *codes, lzw_table *table, lzw_output *ou
     int result = 0;
     int code = 0;
     for (;;) {
-        if (bit + size_t(width) > total_bits)
-            break;
+        if (bit + size_t(width) > total_bits) {
+            in->bit = bit;
+            bool more = has_code_bits(in, width);
+            bit = in->bit;
+            total_bits = in->held * 8;
+            if (!more)
+                break;
+        }
         uint32_t word;
         std::memcpy(&word, src + (bit >> 3), 4);
 #if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
@@ -245,11 +290,12 @@ int copy_codes(lzw_input *in, lzw_codes *codes, lzw_table *table, lzw_output *ou
         code = int((word >> (bit & 7)) & ((1u << width) - 1));
         bit += size_t(width);
 
-        if (code == end_code) {
-            result = 1;
-            break;
-        }
-        if (code == clear_code) {
+        // Clear and end codes sit between the literals and the entries.
+        if (unsigned(code - clear_code) < 2u) {
+            if (code == end_code) {
+                result = 1;
+                break;
+            }
             *top = next_free > *top ? next_free : *top;
             width = first_width;
             limit = 1 << width;
@@ -276,37 +322,34 @@ int copy_codes(lzw_input *in, lzw_codes *codes, lzw_table *table, lzw_output *ou
             continue;
         }
 
+        // Literals have entries of their own (see fill_literal_entries), so
+        // one path serves them and the defined strings alike.
         size_t length;
         int root;
         uint64_t bytes;
-        if (code < first_free) {
-            root = code & 0xFF;
-            length = 1;
-            bytes = uint64_t(root);
-            if (pos < capacity)
-                dst[pos] = uint8_t(root);
-        } else if (code < next_free) {
+        if (code < next_free) {
             root = table->first[code];
             length = table->length[code];
             bytes = table->bytes[code];
-            if (length <= SHORT_STRING) {
-                if (pos < capacity)
-                    store_word(dst + pos, bytes);
-            } else {
-                copy_long_string(dst, capacity, table->offset[code], pos, length);
-            }
+            if (length > SHORT_STRING)
+                copy_long_string(dst, capacity, fast_end, table->offset[code], pos, length);
+            else if (pos < fast_end)
+                store_word(dst + pos, bytes);
+            else
+                store_tail(dst, capacity, pos, bytes, length);
         } else {
             // The entry being defined: the previous string and its first index.
             root = first_index & 0xFF;
             length = prev_len + 1;
             bytes = prev_len < SHORT_STRING ? prev_bytes | uint64_t(root) << (8 * prev_len) : 0;
-            if (length <= SHORT_STRING) {
-                if (pos < capacity)
-                    store_word(dst + pos, bytes);
-            } else {
-                copy_long_string(dst, capacity, prev_pos, pos, prev_len);
+            if (length > SHORT_STRING) {
+                copy_long_string(dst, capacity, fast_end, prev_pos, pos, prev_len);
                 if (pos + prev_len < capacity)
                     dst[pos + prev_len] = uint8_t(root);
+            } else if (pos < fast_end) {
+                store_word(dst + pos, bytes);
+            } else {
+                store_tail(dst, capacity, pos, bytes, length);
             }
         }
         if (next_free < limit) {
@@ -387,6 +430,18 @@ bool walk_codes(lzw_input *in, int min_code_size, lzw_codes *codes, lzw_table *t
     return false;
 }
 
+// Entries for the literal codes, each the one index of its low 8 bits, so
+// the copy loop can look them up like defined strings. The walk never reads
+// them: it stops at the first code below the first free one.
+void fill_literal_entries(lzw_table *table, int clear_code)
+{
+    for (int c = 0; c < clear_code; ++c) {
+        table->first[c] = uint8_t(c);
+        table->length[c] = 1;
+        table->bytes[c] = uint64_t(c & 0xFF);
+    }
+}
+
 // The code loop: runs until the end code or the end of the chain. Returns
 // true when the end code was read.
 bool decode_codes(lzw_input *in, int min_code_size, lzw_table *table, lzw_output *out)
@@ -397,6 +452,7 @@ bool decode_codes(lzw_input *in, int min_code_size, lzw_table *table, lzw_output
     codes.first_free = codes.clear_code + 2;
     reset_codes(&codes, min_code_size);
 
+    fill_literal_entries(table, codes.clear_code);
     int top = codes.first_free; // entries below were defined in this image
     int code;
     int result = copy_codes(in, &codes, table, out, &code, &top);
@@ -471,12 +527,40 @@ void decode_gif_image(FILE *file, int min_code_size, BITMAP *target,
     decode_gif_image_with(file, min_code_size, target, interlace, trans, &scratch);
 }
 
-void decode_gif_image_with(FILE *file, int min_code_size, BITMAP *target, int interlace,
-                           int trans, gif_decode_scratch *scratch)
+// Decodes into out, reading the chain through the scratch window, and
+// leaves the stream where a sub-block-at-a-time decoder would. False when
+// the window cannot be had (nothing read then).
+static bool run_decoder(FILE *file, int min_code_size, gif_decode_scratch *scratch,
+                        lzw_output *out)
+{
+    try {
+        scratch->window.resize(WINDOW_BYTES + READ_SLACK);
+        scratch->table.resize(1);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    scratch->block_end.clear();
+    scratch->wide_codes.clear();
+    lzw_input in{file, scratch->window.data(), 0, 0, 0, false, 0, scratch->block_end};
+    try {
+        if (decode_codes(&in, min_code_size, &scratch->table[0], out))
+            rewind_to_end_code(in);
+    } catch (const std::bad_alloc &) {
+        // Only the list of block ends can grow; without it the stream
+        // position is lost, so read on to the chain's end.
+        skip_gif_sub_blocks(file);
+    }
+    return true;
+}
+
+// Decodes into the scratch buffer, then draws; returns how many indices
+// were decoded.
+static size_t decode_buffered(FILE *file, int min_code_size, BITMAP *target, int interlace,
+                              int trans, gif_decode_scratch *scratch)
 {
     if (min_code_size < 0 || min_code_size > GIF_LZW_MAX_MIN_CODE_SIZE) {
         skip_gif_sub_blocks(file);
-        return;
+        return 0;
     }
     size_t capacity = size_t(target->w) * size_t(target->h);
     try {
@@ -485,25 +569,39 @@ void decode_gif_image_with(FILE *file, int min_code_size, BITMAP *target, int in
         // overwritten.
         if (scratch->indices.size() < capacity + COPY_SLACK)
             scratch->indices.resize(capacity + COPY_SLACK);
-        scratch->table.resize(1);
     } catch (const std::bad_alloc &) {
-        return; // nothing read: the parser goes on from the data
+        return 0; // nothing read: the parser goes on from the data
     }
     build_row_table(scratch->rows, target->h, interlace);
-    lzw_chain chain{scratch->chain, scratch->block_end, 0};
-    try {
-        read_data_chain(file, &chain);
-    } catch (const std::bad_alloc &) {
-        skip_gif_sub_blocks(file);
-        return;
-    }
-
-    lzw_input in{chain.bytes.data(), (chain.bytes.size() - READ_SLACK) * 8, 0};
-    scratch->wide_codes.clear();
-    lzw_output out{scratch->indices.data(), capacity, 0, 0, 0, scratch->wide_codes};
-    if (decode_codes(&in, min_code_size, &scratch->table[0], &out))
-        rewind_to_end_code(file, chain, in.bit);
+    lzw_output out{scratch->indices.data(), capacity, capacity, 0, 0, 0, scratch->wide_codes};
+    if (!run_decoder(file, min_code_size, scratch, &out))
+        return 0;
     draw_indices(out, target, scratch->rows, trans);
+    return out.pos < capacity ? out.pos : capacity;
+}
+
+void decode_gif_image_with(FILE *file, int min_code_size, BITMAP *target, int interlace,
+                           int trans, gif_decode_scratch *scratch)
+{
+    decode_buffered(file, min_code_size, target, interlace, trans, scratch);
+}
+
+size_t decode_plain_gif_image(FILE *file, int min_code_size, BITMAP *target,
+                              gif_decode_scratch *scratch)
+{
+    size_t capacity = size_t(target->w) * size_t(target->h);
+    bool contiguous = has_direct_rows(target);
+    for (int y = 1; contiguous && y < target->h; ++y)
+        contiguous = target->line[y] == target->line[0] + size_t(y) * size_t(target->w);
+    if (!contiguous || capacity == 0 || min_code_size < 0 ||
+        min_code_size > GIF_LZW_MAX_MIN_CODE_SIZE)
+        return decode_buffered(file, min_code_size, target, 0, -1, scratch);
+    // Whole-word stores stop 16 bytes short of the bitmap's end.
+    size_t fast_end = capacity > COPY_SLACK ? capacity - COPY_SLACK : 0;
+    lzw_output out{target->line[0], capacity, fast_end, 0, 0, 0, scratch->wide_codes};
+    if (!run_decoder(file, min_code_size, scratch, &out))
+        return 0;
+    return out.pos < capacity ? out.pos : capacity;
 }
 
 void skip_gif_sub_blocks(FILE *file)

@@ -25,7 +25,7 @@ struct gif_lzw_table {
 // Working buffers of the decoder, kept from one image to the next so that
 // an animation's frames do not each allocate (and fault in) their own.
 struct gif_decode_scratch {
-    std::vector<uint8_t> chain;     // the image's data bytes, sub-blocks joined
+    std::vector<uint8_t> window;    // data bytes of the sub-blocks being decoded, joined
     std::vector<size_t> block_end;  // running total of data bytes after each sub-block
     std::vector<uint8_t> indices;   // decoded indices in stored order
     std::vector<int> rows;          // decoded row number -> y
@@ -45,6 +45,12 @@ void decode_gif_image(FILE *file, int min_code_size, BITMAP *target,
 // The same, with buffers the caller keeps between images.
 void decode_gif_image_with(FILE *file, int min_code_size, BITMAP *target, int interlace,
                            int trans, gif_decode_scratch *scratch);
+// A plain image (not interlaced, no transparent index) decoded straight into
+// the target's rows. Returns how many pixels, in row order from the top
+// left, it decoded; the pixels after them hold nothing defined and are the
+// caller's to fill.
+size_t decode_plain_gif_image(FILE *file, int min_code_size, BITMAP *target,
+                              gif_decode_scratch *scratch);
 
 // Skips a chain of sub-blocks, stopping after the zero-length block or at
 // end of file.
