@@ -3,6 +3,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <malloc.h>
 #include <unistd.h>
 
 // The console report, which also names the pairs each finished benchmark
@@ -20,8 +22,25 @@ struct naming_reporter : benchmark::ConsoleReporter {
     }
 };
 
+// Keeps freed blocks for the next iteration, on every side alike. Left to
+// itself, glibc unmaps a large block on free and may map the next block of
+// the same size afresh, so each iteration would also time page faults
+// (about 12 us per 4 KiB page on this machine) whenever its heuristics
+// happen to treat one side's block sizes that way: that measures the
+// allocator, not the decoders. HUESMITH_BENCH_DEFAULT_MALLOC=1 keeps the
+// default policy.
+static void keep_freed_memory()
+{
+    const char *keep_default = std::getenv("HUESMITH_BENCH_DEFAULT_MALLOC");
+    if (keep_default && *keep_default == '1')
+        return;
+    mallopt(M_MMAP_THRESHOLD, 256 << 20);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+}
+
 int main(int argc, char **argv)
 {
+    keep_freed_memory();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
