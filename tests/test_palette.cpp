@@ -10,6 +10,7 @@
 #include "palette/global_palette.h"
 #include "palette/gradients.h"
 #include "palette/tint_slots.h"
+#include "support/library_reference.h"
 #include "support/palette_fixtures.h"
 
 #include <algorithm>
@@ -132,6 +133,70 @@ TEST_F(Palette, RemapKeepsEveryPixelsColour)
         ASSERT_TRUE(color_before(p) == get_rgb(glb_palette[1]) ? pixel(p) == 0
                         : color_before(p) == get_rgb(glb_palette[pixel(p)]) && pixel(p) != 90 && pixel(p) != 200)
             << "pixel " << p << " became " << int(pixel(p));
+    destroy_gif_anim(anim);
+}
+
+// Every frame bitmap's pixels, row after row.
+std::vector<uint8_t> copy_frame_pixels(const gif_anim *anim)
+{
+    std::vector<uint8_t> pixels;
+    for (int i = 0; i < anim->num_frames; i++)
+        for (int y = 0; anim->frames[i].bmp && y < anim->frames[i].bmp->h; y++)
+            pixels.insert(pixels.end(), anim->frames[i].bmp->line[y], anim->frames[i].bmp->line[y] + anim->frames[i].bmp->w);
+    return pixels;
+}
+
+void paste_frame_pixels(gif_anim *anim, const std::vector<uint8_t> &pixels)
+{
+    size_t at = 0;
+    for (int i = 0; i < anim->num_frames; i++)
+        for (int y = 0; anim->frames[i].bmp && y < anim->frames[i].bmp->h; y++, at += size_t(anim->frames[i].bmp->w))
+            memcpy(anim->frames[i].bmp->line[y], &pixels[at], size_t(anim->frames[i].bmp->w));
+}
+
+// remap_pixels against the plain search (support/library_reference): the
+// same trace and pixels. glb_palette repeats colours, entry 1's among them;
+// each frame has its own palette slot. Widths are no multiple of the row
+// loops' steps; the largest index, once only, sits in the first, a middle
+// or the last row, with 255 in a wider bitmap past the frame's width; one
+// frame is all 0 and one has no bitmap.
+TEST_F(Palette, RemapMatchesThePlainSearch)
+{
+    std::mt19937 rng(21);
+    for (auto &entry : glb_palette)
+        set_rgb(entry, rng() % 64 * 0x040404u + rng() % 3);
+    for (auto [copy, of] : {std::pair(77, 1), {6, 5}, {255, 0}, {2, 200}})
+        memcpy(glb_palette[copy], glb_palette[of], 3);
+    // Bitmap width and height, the frame's width, the largest index and its row.
+    const int frames[][5] = {{33, 7, 33, 255, 0}, {16, 16, 16, 200, 8}, {1, 40, 1, 17, 39}, {21, 9, 19, 255, 8},
+                             {70, 3, 50, 90, 1},  {5, 5, 5, 0, 0},       {0, 0, 0, 0, 0}};
+    const int n = int(std::size(frames));
+    gif_anim *anim = static_cast<gif_anim *>(calloc(1, sizeof(gif_anim)));
+    *anim = {n, n, 70, 40, static_cast<gif_frame *>(calloc(n, sizeof(gif_frame))),
+             static_cast<uint8_t *>(calloc(n, GIF_PALETTE_BYTES))};
+    for (int c = 0; c < n * 256; c++)
+        memcpy(anim->palettes + 3 * c, glb_palette[rng() % 256], 3);
+    for (int i = 0; i < n; i++) {
+        auto [bw, bh, fw, max, max_row] = frames[i];
+        BITMAP *bmp = bw ? create_checked_bitmap(8, bw, bh) : nullptr;
+        anim->frames[i] = {{0, 0}, uint16_t(fw), uint16_t(bh), i, -1, 0, bmp};
+        for (int y = 0; y < bh; y++)
+            for (int x = 0; x < bw; x++)
+                bmp->line[y][x] = x >= fw ? 255 : uint8_t(rng() % (max + !max));
+        if (bmp)
+            bmp->line[max_row][fw - 1] = uint8_t(max);
+    }
+    std::vector<uint8_t> before = copy_frame_pixels(anim);
+    testing::internal::CaptureStdout();
+    remap_pixels(anim);
+    std::string trace = testing::internal::GetCapturedStdout();
+    std::vector<uint8_t> after = copy_frame_pixels(anim);
+    paste_frame_pixels(anim, before);
+    testing::internal::CaptureStdout();
+    remap_pixels_by_search(anim);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), trace);
+    EXPECT_EQ(copy_frame_pixels(anim), after);
+    EXPECT_NE(after, before);
     destroy_gif_anim(anim);
 }
 
