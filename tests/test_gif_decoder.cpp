@@ -179,6 +179,24 @@ TEST_F(GifDecoder, LongRunsFillTheTableAndCrossEveryBlockBoundary)
     }
 }
 
+TEST_F(GifDecoder, RunsEndingInTheBitmapsLastBytes)
+{
+    // A run of one index codes strings of growing length; ending it a few
+    // pixels before the bitmap's end puts a long string where whole-word
+    // copies no longer fit.
+    std::mt19937 rng(5);
+    for (int run = 30; run < 90; run++) {
+        for (int tail : {1, 3, 7, 15}) {
+            decoder_case c{"run " + std::to_string(run) + " + " + std::to_string(tail), 2, run + tail, 1 + run % 2,
+                           0, -1, {}};
+            byte_list pixels(size_t(run), 0);
+            pixels.resize(size_t(c.w * c.h), 1);
+            c.data = split_into_blocks(encode_gif_lzw(pixels, c.min_code_size), rng, true);
+            expect_same_as_reference(c);
+        }
+    }
+}
+
 TEST_F(GifDecoder, CorruptCodesStaleEntriesAndCutChains)
 {
     std::mt19937 rng(3);

@@ -238,7 +238,7 @@ inline void copy_long_string(uint8_t *data, size_t capacity, size_t fast_end, si
             std::memcpy(data + pos + k, chunk, 16);
         }
     } else {
-        std::memcpy(data + pos, data + from, capacity - pos);
+        std::memcpy(data + pos, data + from, count < capacity - pos ? count : capacity - pos);
     }
 }
 
