@@ -128,11 +128,13 @@ TEST_F(ExportTest, UnwritableFrameIsSkippedAndTooBigACanvasWritesNothing)
     EXPECT_EQ(state.size() == 144 ? read_le32(state, 0) : 0, 1u);
 }
 
-// Files made through rows against files made through the library's drawing
-// and the same writer (support/library_reference), byte for byte: odd and
-// even widths, zooms that shrink and grow, frames of noise with zeros,
-// reaching past the screen's corner, lying outside it or without a bitmap.
-TEST_F(ExportTest, RowScalingWritesTheLibrarysFiles)
+// Files scaled and coded on rows against files made by the library's drawing
+// and save_bitmap (support/library_reference), byte for byte: odd and even
+// widths (BMP row padding), zooms that shrink and grow (PCX runs up to 63
+// and past), frames of noise with zeros and values the PCX coding must
+// escape, reaching past the screen's corner, lying outside it or without a
+// bitmap.
+TEST_F(ExportTest, RowsWriteTheLibrarysFilesByteForByte)
 {
     std::mt19937 rng(4);
     for (auto [w, h] : {std::pair(37, 23), {64, 48}, {5, 300}}) {
