@@ -119,7 +119,10 @@ class Session:
                 time.sleep(0.5)
                 return
             if self.process.poll() is not None:
-                raise AssertionError("huesmith ended before its window showed")
+                output = self.process.stdout.read().decode("latin-1")
+                raise AssertionError("huesmith ended with status %d before its window showed; "
+                                     "its output ends with:\n%s" % (self.process.returncode,
+                                                                     "\n".join(output.splitlines()[-8:])))
             time.sleep(0.1)
         raise AssertionError("no huesmith window")
 
@@ -274,11 +277,19 @@ class EndToEnd(unittest.TestCase):
     def test_full_session_under_valgrind_loses_nothing(self):
         log = tempfile.NamedTemporaryFile(prefix="huesmith-valgrind-", delete=False).name
         self.addCleanup(os.remove, log)
-        session = Session(self.display, ["sample_bg2.gif"], wrapper=[
-            "valgrind", "--leak-check=full", "--errors-for-leak-kinds=definite",
-            "--error-exitcode=99", "--log-file=" + log])
-        self.addCleanup(session.remove)
-        session.wait_for_window()
+        # On a busy machine the library's X driver now and then fails to set
+        # the mode of a program slowed this much; that start is tried again.
+        for attempt in range(3):
+            session = Session(self.display, ["sample_bg2.gif"], wrapper=[
+                "valgrind", "--leak-check=full", "--errors-for-leak-kinds=definite",
+                "--error-exitcode=99", "--log-file=" + log])
+            self.addCleanup(session.remove)
+            try:
+                session.wait_for_window()
+                break
+            except AssertionError as failure:
+                if attempt == 2 or "Unable to find a suitable graphics driver" not in str(failure):
+                    raise
         time.sleep(2)
         # Held longer than a tap: every pass is slow under valgrind.
         for key in ["Down", "Right", "Next", "minus"]:
