@@ -208,8 +208,7 @@ bool draw_frame_scaled(BITMAP *dst, preview_rect rect, BITMAP *canvas, BITMAP *f
         } else {
             std::memset(out, 0, size_t(first) * size_t(bytes));
             write_scaled_run(bytes, out + size_t(first) * size_t(bytes), frame_bmp->line[sy - frame_y],
-                             xs.source.data() + first,
-                             last - first, colors);
+                             xs.source.data() + first, last - first, colors);
             std::memset(out + size_t(last) * size_t(bytes), 0, row_bytes - size_t(last) * size_t(bytes));
         }
         previous = out;
@@ -298,8 +297,9 @@ static preview_rect find_preview_area()
     preview_rect r = compute_preview_rect(glb_sprite->w, glb_sprite->h, glb_zoom);
     if (r.w <= 0 || r.h <= 0)
         return none;
-    int x0 = std::max(r.x, sub->cl), x1 = int(std::min<long long>(r.x + (long long)r.w, sub->cr));
-    int y0 = std::max(r.y, sub->ct), y1 = int(std::min<long long>(r.y + (long long)r.h, sub->cb));
+    // The rectangle is centred on the preview, so its far edge fits an int.
+    int x0 = std::max(r.x, sub->cl), x1 = std::min(r.x + r.w, sub->cr);
+    int y0 = std::max(r.y, sub->ct), y1 = std::min(r.y + r.h, sub->cb);
     if (x0 >= x1 || y0 >= y1)
         return none;
     return {x + x0, y + y0, x1 - x0, y1 - y0};
