@@ -151,3 +151,47 @@ TEST_F(ComposeTest, RowDrawingMatchesTheLibraryAtEveryDepthAndZoom)
     destroy_bitmap(fast);
     set_color_depth(32);
 }
+
+// Passes that change nothing of the strip and panel copy what the pass
+// before drew; every change they depend on must show at once: the slot, a
+// gradient row, the data set, the gradients, the strip's pixels, the depth.
+TEST_F(ComposeTest, KeptBackdropFollowsEveryChange)
+{
+    std::mt19937 rng(8);
+    for (auto &row : gradient_table)
+        for (auto &cell : row)
+            std::generate_n(cell, 3, std::ref(rng));
+    BITMAP *fast = nullptr;
+    const struct { const char *what; void (*change)(std::mt19937 &); } steps[] = {
+        {"nothing", [](std::mt19937 &) {}},
+        {"nothing again", [](std::mt19937 &) {}},
+        {"slot", [](std::mt19937 &) { glb_slot = (glb_slot + 1) % 8; }},
+        {"gradient row", [](std::mt19937 &) { palshift_bg2[glb_slot] = (palshift_bg2[glb_slot] + 7) % 100; }},
+        {"other set's row", [](std::mt19937 &) { palshift_pst[0] = (palshift_pst[0] + 1) % 100; }},
+        {"gradients", [](std::mt19937 &r) { gradient_table[palshift_bg2[0]][0][1] ^= uint8_t(1 + r() % 255); }},
+        {"strip pixel", [](std::mt19937 &) { glb_cmap->line[CMAP_H - 1][0] ^= 0x40; }},
+        {"nothing at last", [](std::mt19937 &) {}}};
+    for (int depth : {32, 16})
+        for (const data_set *set : {&bg2, &pst}) {
+            make_anim(40, 30, 1);
+            use_depth(depth, 40, 30, rng);
+            destroy_bitmap(fast);
+            fast = create_checked_bitmap(depth, BUFFER_W, BUFFER_H);
+            std::tie(glb_frame, glb_zoom, glb_slot) = std::make_tuple(0, 250, 1);
+            for (const auto &step : steps) {
+                SCOPED_TRACE(testing::Message() << "depth " << depth << ", set " << set->id << ", " << step.what);
+                step.change(rng);
+                compose_screen(&anim, *set);
+                blit(glb_buffer, fast, 0, 0, 0, 0, BUFFER_W, BUFFER_H);
+                uint8_t kept_palette[256][3];
+                memcpy(kept_palette, working_palette, sizeof kept_palette);
+                compose_screen_by_library(&anim, *set);
+                ASSERT_EQ(0, memcmp(kept_palette, working_palette, sizeof kept_palette));
+                int bytes = (depth + 7) / 8;
+                for (int y = 0; y < BUFFER_H; y++)
+                    ASSERT_EQ(0, memcmp(fast->line[y], glb_buffer->line[y], size_t(BUFFER_W * bytes))) << "row " << y;
+            }
+        }
+    destroy_bitmap(fast);
+    set_color_depth(32);
+}

@@ -9,6 +9,7 @@
 #include "gif/checked_bitmap.h"
 #include "gif/gif_anim.h"
 #include "palette/data_set.h"
+#include "palette/gradients.h"
 #include "palette/tint_slots.h"
 
 BITMAP *glb_buffer;
@@ -18,6 +19,7 @@ BITMAP *glb_sprite;
 BITMAP *glb_sprite_8bpp;
 int32_t glb_frame;
 int32_t glb_zoom;
+screen_backdrop glb_backdrop;
 
 preview_rect compute_preview_rect(int sprite_w, int sprite_h, int zoom)
 {
@@ -327,11 +329,110 @@ static void clear_screen_image(preview_rect keep)
     }
 }
 
+// The rows of glb_cmap's pixels, joined.
+static std::vector<uint8_t> copy_strip_rows()
+{
+    std::vector<uint8_t> rows;
+    if (!glb_cmap || !is_memory_bitmap(glb_cmap))
+        return rows;
+    size_t row = size_t(glb_cmap->w) * size_t(count_pixel_bytes(bitmap_color_depth(glb_cmap)));
+    for (int y = 0; y < glb_cmap->h; y++)
+        rows.insert(rows.end(), glb_cmap->line[y], glb_cmap->line[y] + row);
+    return rows;
+}
+
+static bool is_same_strip(const std::vector<uint8_t> &kept)
+{
+    if (!glb_cmap || !is_memory_bitmap(glb_cmap))
+        return false;
+    size_t row = size_t(glb_cmap->w) * size_t(count_pixel_bytes(bitmap_color_depth(glb_cmap)));
+    if (kept.size() != row * size_t(glb_cmap->h))
+        return false;
+    for (int y = 0; y < glb_cmap->h; y++)
+        if (std::memcmp(glb_cmap->line[y], kept.data() + row * size_t(y), row) != 0)
+            return false;
+    return true;
+}
+
+// True when the kept backdrop is what this pass would draw. At 8 bits the
+// panel's colours come from the palette of the pass before, so nothing is
+// kept there.
+static bool can_reuse_backdrop(const data_set &set)
+{
+    const screen_backdrop &b = glb_backdrop;
+    const int32_t *palshift = active_palshift(set);
+    return b.bmp && has_plain_rows(glb_buffer) && bitmap_color_depth(glb_buffer) != 8 &&
+           bitmap_color_depth(b.bmp) == bitmap_color_depth(glb_buffer) && b.bmp->w == glb_buffer->w &&
+           b.bmp->h == glb_buffer->h && b.set_id == set.id && b.slot == glb_slot && b.font == font &&
+           std::equal(b.palshift.begin(), b.palshift.end(), palshift, palshift + b.palshift.size()) &&
+           b.palshift.size() == size_t(set.id == DATA_SET_PST ? PST_SLOTS : BG2_SLOTS) &&
+           b.gradients.size() == sizeof gradient_table &&
+           std::memcmp(b.gradients.data(), gradient_table, sizeof gradient_table) == 0 &&
+           is_same_strip(b.strip);
+}
+
+// Keeps glb_buffer, just cleared and drawn up to the panel, as the backdrop.
+static void keep_backdrop(const data_set &set)
+{
+    screen_backdrop &b = glb_backdrop;
+    if (!has_plain_rows(glb_buffer) || bitmap_color_depth(glb_buffer) == 8)
+        return;
+    if (b.bmp && (bitmap_color_depth(b.bmp) != bitmap_color_depth(glb_buffer) ||
+                  b.bmp->w != glb_buffer->w || b.bmp->h != glb_buffer->h))
+        release_screen_backdrop();
+    if (!b.bmp)
+        b.bmp = create_checked_bitmap(bitmap_color_depth(glb_buffer), glb_buffer->w, glb_buffer->h);
+    if (!b.bmp)
+        return;
+    blit(glb_buffer, b.bmp, 0, 0, 0, 0, glb_buffer->w, glb_buffer->h);
+    const int32_t *palshift = active_palshift(set);
+    b.set_id = set.id;
+    b.slot = glb_slot;
+    b.palshift.assign(palshift, palshift + (set.id == DATA_SET_PST ? PST_SLOTS : BG2_SLOTS));
+    b.font = font;
+    const uint8_t *gradients = &gradient_table[0][0][0];
+    b.gradients.assign(gradients, gradients + sizeof gradient_table);
+    b.strip = copy_strip_rows();
+}
+
+// Copies the backdrop into glb_buffer but for keep, which the preview
+// overwrites anyway.
+static void copy_backdrop(preview_rect keep)
+{
+    size_t bytes = size_t(count_pixel_bytes(bitmap_color_depth(glb_buffer)));
+    size_t row = size_t(glb_buffer->w) * bytes;
+    for (int y = 0; y < glb_buffer->h; y++) {
+        uint8_t *line = glb_buffer->line[y];
+        const uint8_t *kept = glb_backdrop.bmp->line[y];
+        if (y < keep.y || y >= keep.y + keep.h) {
+            std::memcpy(line, kept, row);
+            continue;
+        }
+        size_t right = size_t(keep.x + keep.w) * bytes;
+        std::memcpy(line, kept, size_t(keep.x) * bytes);
+        std::memcpy(line + right, kept + right, row - right);
+    }
+}
+
+void release_screen_backdrop()
+{
+    if (glb_backdrop.bmp)
+        destroy_bitmap(glb_backdrop.bmp);
+    glb_backdrop = screen_backdrop{};
+}
+
 void compose_screen(const gif_anim *anim, const data_set &set)
 {
-    clear_screen_image(find_preview_area());
-    blit(glb_cmap, glb_buffer, 0, 0, CMAP_X, CMAP_Y, glb_cmap->w, glb_cmap->h);
-    draw_tint_panel(set);
+    if (can_reuse_backdrop(set)) {
+        copy_backdrop(find_preview_area());
+        build_tint_palettes(set);
+    } else {
+        // Cleared whole, so that a kept backdrop holds no stale preview.
+        clear_screen_image(preview_rect{0, 0, 0, 0});
+        blit(glb_cmap, glb_buffer, 0, 0, CMAP_X, CMAP_Y, glb_cmap->w, glb_cmap->h);
+        draw_tint_panel(set);
+        keep_backdrop(set);
+    }
     set_palette(display_palette);
     if (!draw_preview_directly(anim)) {
         draw_current_frame(anim);

@@ -3,10 +3,25 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct BITMAP;
+struct FONT;
 struct gif_anim;
 struct data_set;
+
+// The screen image as cleared and drawn up to the tint panel (strip and
+// panel), with everything it was drawn from: passes that change none of it
+// copy it instead of drawing it again.
+struct screen_backdrop {
+    BITMAP *bmp;                    // null until a pass kept one
+    int set_id;                     // data set drawn
+    int32_t slot;                   // glb_slot drawn
+    std::vector<int32_t> palshift;  // the set's gradient rows drawn
+    const FONT *font;               // font the text was drawn in
+    std::vector<uint8_t> gradients; // gradient_table drawn
+    std::vector<uint8_t> strip;     // glb_cmap's rows drawn
+};
 
 extern BITMAP *glb_buffer;      // 800 x 600 screen image, screen depth
 extern BITMAP *glb_sub_preview; // 300 x 450 sub-bitmap of glb_buffer at (0, 0)
@@ -17,6 +32,7 @@ extern BITMAP *glb_sprite;      // logical size, screen depth: frame before scal
 extern BITMAP *glb_sprite_8bpp; // logical size, 8 bits: the export canvas
 extern int32_t glb_frame;       // index of the frame shown
 extern int32_t glb_zoom;        // zoom in percent
+extern screen_backdrop glb_backdrop; // strip and panel of the last pass that drew them
 
 constexpr int BUFFER_W = 800; // the screen image (SCREEN_W is the library's)
 constexpr int BUFFER_H = 600;
@@ -47,6 +63,8 @@ bool draw_frame_scaled(BITMAP *dst, preview_rect rect, BITMAP *canvas, BITMAP *f
 
 // Builds the whole screen image in glb_buffer.
 void compose_screen(const gif_anim *anim, const data_set &set);
+// Frees the kept backdrop (at shut-down).
+void release_screen_backdrop();
 // The frame and zoom lines and the key help, lit in white (the current
 // depth's) into glb_buffer; draw_status_lines draws them by the library.
 void draw_status_text();

@@ -76,12 +76,33 @@ static void set_palette_entry(int e, const uint8_t *rgb)
     display_palette[e].b = uint8_t(rgb[2] >> 2);
 }
 
-// Text line, row markers and swatches of slot s; stores its colours.
+// Group, text line y and colour c's gradient cell of slot s.
+static const slot_group &find_slot_group(const panel_layout &layout, int s)
+{
+    return s < layout.a.count ? layout.a : layout.b;
+}
+
+static int find_slot_y(const panel_layout &layout, int s)
+{
+    return s < layout.a.count ? 15 + 20 * s : 35 + 20 * s;
+}
+
+static const uint8_t *find_slot_colour(const data_set &set, const panel_layout &layout, int s, int c)
+{
+    // Rows are kept in range at load and by the keys; the clamp only keeps
+    // a stray value inside the table.
+    int row = clamp_int(active_palshift(set)[s], 0, GRADIENT_TABLE_ROWS - 1);
+    int colours = find_slot_group(layout, s).colours;
+    int column = clamp_int(c * set.gradient_columns / colours, 0, GRADIENT_TABLE_COLUMNS - 1);
+    return gradient_table[row][column];
+}
+
+// Text line, row markers and swatches of slot s.
 static void draw_slot(const data_set &set, const panel_layout &layout, int s, int white)
 {
     bool is_a = s < layout.a.count;
-    const slot_group &group = is_a ? layout.a : layout.b;
-    int y = is_a ? 15 + 20 * s : 35 + 20 * s;
+    const slot_group &group = find_slot_group(layout, s);
+    int y = find_slot_y(layout, s);
     int p = active_palshift(set)[s];
     char name[20];
     std::snprintf(name, sizeof name, "color %c%i", is_a ? 'A' : 'B',
@@ -92,30 +113,33 @@ static void draw_slot(const data_set &set, const panel_layout &layout, int s, in
         textout_ex(glb_buffer, font, ">", 717, 5 * p + 14, white, -1);
         textout_ex(glb_buffer, font, "<", layout.right_marker_x, 5 * p + 14, white, -1);
     }
-    // Rows are kept in range at load and by the keys; the clamp only keeps
-    // a stray value inside the table.
-    int row = clamp_int(p, 0, GRADIENT_TABLE_ROWS - 1);
-    int m = set.gradient_columns;
     int depth = bitmap_color_depth(glb_buffer);
     for (int c = 0; c < group.colours; c++) {
-        int column = clamp_int(c * m / group.colours, 0, GRADIENT_TABLE_COLUMNS - 1);
-        const uint8_t *rgb = gradient_table[row][column];
+        const uint8_t *rgb = find_slot_colour(set, layout, s, c);
         int x = 460 + group.x_step * c;
         rectfill(glb_buffer, x, y - 7, x + group.right_offset, y + 11,
                  makecol_depth(depth, rgb[0], rgb[1], rgb[2]));
-        set_palette_entry(layout.first_entry[s] + c, rgb);
     }
 }
 
-void draw_tint_panel(const data_set &set)
+void build_tint_palettes(const data_set &set)
 {
     static const uint8_t grey[3] = {170, 170, 170};
     const panel_layout &layout = get_panel_layout(set);
     set_palette_entry(0, grey);
     for (int e = 1; e <= layout.copied_last; e++)
         set_palette_entry(e, glb_palette[e]);
+    for (int s = 0; s < layout.a.count + layout.b.count; s++)
+        for (int c = 0; c < find_slot_group(layout, s).colours; c++)
+            set_palette_entry(layout.first_entry[s] + c, find_slot_colour(set, layout, s, c));
+}
+
+void draw_tint_panel(const data_set &set)
+{
+    build_tint_palettes(set);
     if (!glb_buffer)
         return;
+    const panel_layout &layout = get_panel_layout(set);
     int white = makecol_depth(bitmap_color_depth(glb_buffer), 255, 255, 255);
     for (int s = 0; s < layout.a.count + layout.b.count; s++)
         draw_slot(set, layout, s, white);

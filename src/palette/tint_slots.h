@@ -21,6 +21,8 @@ int32_t *active_palshift(const data_set &set);
 
 // Draws the panel into glb_buffer and rebuilds both palettes.
 void draw_tint_panel(const data_set &set);
+// Rebuilds both palettes only, as draw_tint_panel does.
+void build_tint_palettes(const data_set &set);
 
 // Reads "last_palshift.bin" into both tables; a missing or short file is no
 // error. Rows are brought into their own data set's range.
