@@ -20,6 +20,7 @@ BITMAP *glb_sprite_8bpp;
 int32_t glb_frame;
 int32_t glb_zoom;
 screen_backdrop glb_backdrop;
+status_runs glb_status_runs;
 
 preview_rect compute_preview_rect(int sprite_w, int sprite_h, int zoom)
 {
@@ -453,23 +454,6 @@ void draw_status_lines(BITMAP *bmp, int white)
     textout_ex(bmp, font, "Esc                : Quit", 10, 560, white, -1);
 }
 
-// A horizontal run of lit text pixels.
-struct lit_run {
-    int x, y, n;
-};
-
-// The status lines' lit pixels as the library draws them, for the frame,
-// zoom, font and screen size they were found for. Text costs a tenth of a
-// pass through the library and next to nothing as stored runs; the lines
-// change only with the frame and the zoom.
-struct status_runs {
-    bool found;
-    int32_t frame, zoom;
-    const FONT *font;
-    int w, h;
-    std::vector<lit_run> runs;
-};
-static status_runs glb_status_runs;
 
 // Draws the lines in colour 1 on a cleared 8-bit bitmap of glb_buffer's
 // size and keeps where they lit pixels; false when the bitmap cannot be made.

@@ -23,6 +23,23 @@ struct screen_backdrop {
     std::vector<uint8_t> strip;     // glb_cmap's rows drawn
 };
 
+// A horizontal run of lit text pixels.
+struct lit_run {
+    int x, y, n;
+};
+
+// The status lines' lit pixels as the library draws them, for the frame,
+// zoom, font and screen size they were found for. Text costs a tenth of a
+// pass through the library and next to nothing as stored runs; the lines
+// change only with the frame and the zoom.
+struct status_runs {
+    bool found;
+    int32_t frame, zoom;
+    const FONT *font;
+    int w, h;
+    std::vector<lit_run> runs;
+};
+
 extern BITMAP *glb_buffer;      // 800 x 600 screen image, screen depth
 extern BITMAP *glb_sub_preview; // 300 x 450 sub-bitmap of glb_buffer at (0, 0)
 extern BITMAP *glb_cmap;        // 64 x 580 rendered gradient table
@@ -32,7 +49,8 @@ extern BITMAP *glb_sprite;      // logical size, screen depth: frame before scal
 extern BITMAP *glb_sprite_8bpp; // logical size, 8 bits: the export canvas
 extern int32_t glb_frame;       // index of the frame shown
 extern int32_t glb_zoom;        // zoom in percent
-extern screen_backdrop glb_backdrop; // strip and panel of the last pass that drew them
+extern screen_backdrop glb_backdrop;  // strip and panel of the last pass that drew them
+extern status_runs glb_status_runs;   // status lines of the last frame and zoom drawn
 
 constexpr int BUFFER_W = 800; // the screen image (SCREEN_W is the library's)
 constexpr int BUFFER_H = 600;
