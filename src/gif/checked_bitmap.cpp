@@ -2,6 +2,32 @@
 
 #include <allegro.h>
 #include <climits>
+#include <cstdint>
+#include <sys/mman.h>
+#include <unistd.h>
+
+// Below this many bytes a bitmap's pages are left to fault in one by one.
+constexpr long long PREFAULT_MIN_BYTES = 64 * 1024;
+
+// Asks the kernel to map a large memory bitmap's fresh pages in one call
+// rather than in one fault per page as rows are first written: on a
+// virtual machine each fault is costly. Only a hint; any failure is ignored.
+static void prefault_bitmap(BITMAP *bmp, int depth)
+{
+#ifdef MADV_POPULATE_WRITE
+    long long bytes = static_cast<long long>(bmp->w) * ((depth + 7) / 8) * bmp->h;
+    if (bytes < PREFAULT_MIN_BYTES || !is_memory_bitmap(bmp))
+        return;
+    uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    uintptr_t start = (reinterpret_cast<uintptr_t>(bmp->line[0]) + page - 1) & ~(page - 1);
+    uintptr_t end = (reinterpret_cast<uintptr_t>(bmp->line[0]) + uintptr_t(bytes)) & ~(page - 1);
+    if (end > start)
+        madvise(reinterpret_cast<void *>(start), end - start, MADV_POPULATE_WRITE);
+#else
+    (void)bmp;
+    (void)depth;
+#endif
+}
 
 bool bitmap_size_fits(int depth, long long w, long long h)
 {
@@ -25,5 +51,8 @@ BITMAP *create_checked_bitmap(int depth, int w, int h)
         depth = get_color_depth();
     if (!bitmap_size_fits(depth, w, h))
         return nullptr;
-    return create_bitmap_ex(depth, w, h);
+    BITMAP *bmp = create_bitmap_ex(depth, w, h);
+    if (bmp)
+        prefault_bitmap(bmp, depth);
+    return bmp;
 }
