@@ -20,6 +20,25 @@ void expect_reader_matches_giflib(const std::string &name, byte_list bytes)
     destroy_gif_anim(anim);
 }
 
+TEST(GifReference, EveryDisposalSequenceMatchesGiflib)
+{
+    // Four images, the later ones transparent in places, so that each frame
+    // shows what every earlier image and disposal left on the canvas: the
+    // first image only, or the fill, whatever the order of disposals.
+    for (int sequence = 0; sequence < 64; sequence++) {
+        byte_list gif = make_gif_screen(12, 10, 2, 3);
+        append_gce(gif, sequence % 4, -1);
+        append_gif_image(gif, 2, 1, 8, 6, 0, 2, make_pixels(8, 6, 4, 0));
+        append_gce(gif, sequence / 4 % 4, 3);
+        append_gif_image(gif, 0, 0, 12, 10, 0, 2, make_pixels(12, 10, 4, 1));
+        append_gce(gif, sequence / 16, 2);
+        append_gif_image(gif, 4, 3, 6, 5, 0, 2, make_pixels(6, 5, 4, 2));
+        append_gce(gif, 0, 1);
+        append_gif_image(gif, 0, 0, 12, 10, 0, 2, make_pixels(12, 10, 4, 3));
+        expect_reader_matches_giflib("disposals " + std::to_string(sequence), gif);
+    }
+}
+
 TEST(GifReference, CraftedFilesMatchGiflib)
 {
     // Global and local tables, disposal 0-3, control blocks that apply to

@@ -40,7 +40,10 @@ struct gif_gce {
 struct parse_state {
     const gif_screen *screen;
     gif_anim *anim;
-    BITMAP *canvas;  // the animation as drawn so far
+    // The animation as drawn so far; null while it is the fill alone,
+    // which is until an image that is not the last stays drawn on it.
+    BITMAP *canvas;
+    int canvas_w, canvas_h; // logical screen size
     int fill;        // background index, or 0 without a global table
     gif_gce gce;
     int32_t frame;   // next frame record to fill
@@ -185,13 +188,46 @@ void fill_from_canvas(BITMAP *image, const gif_id *id, const parse_state *state,
     for (size_t y = from / w; y < size_t(image->h); ++y) {
         size_t x = y == from / w ? from % w : 0;
         uint8_t *row = image->line[y];
-        if (y < size_t(overlap_h) && x < size_t(overlap_w)) {
+        if (state->canvas && y < size_t(overlap_h) && x < size_t(overlap_w)) {
             const uint8_t *under = state->canvas->line[id->y + y] + id->x;
             std::memcpy(row + x, under + x, size_t(overlap_w) - x);
             x = size_t(overlap_w);
         }
         std::memset(row + x, state->fill, w - x);
     }
+}
+
+// Puts the image on the canvas where the two overlap, then applies its
+// disposal. Nothing reads the canvas after the last counted image, and an
+// image disposed of by 2 or 3 over a canvas that is the fill alone leaves it
+// so: the canvas is made only when an image must stay on it. Fails only
+// when it cannot be made.
+image_result leave_image_on_canvas(const gif_id *id, parse_state *state, BITMAP *image,
+                                   BITMAP *saved, int overlap_w, int overlap_h)
+{
+    int disposal = state->gce.disposal;
+    bool last = state->frame + 1 >= state->anim->num_frames;
+    if (last || overlap_w <= 0 || overlap_h <= 0 ||
+        (!state->canvas && (disposal == 2 || disposal == 3))) {
+        if (saved)
+            destroy_bitmap(saved);
+        return IMAGE_DONE;
+    }
+    if (!state->canvas) {
+        state->canvas = create_checked_bitmap(8, state->canvas_w, state->canvas_h);
+        if (!state->canvas)
+            return IMAGE_FAILED;
+        clear_to_color(state->canvas, state->fill);
+    }
+    BITMAP *canvas = state->canvas;
+    blit(image, canvas, 0, 0, id->x, id->y, overlap_w, overlap_h);
+    if (disposal == 2)
+        rectfill(canvas, id->x, id->y, id->x + overlap_w - 1, id->y + overlap_h - 1, state->fill);
+    if (saved) {
+        blit(saved, canvas, 0, 0, id->x, id->y, overlap_w, overlap_h);
+        destroy_bitmap(saved);
+    }
+    return IMAGE_DONE;
 }
 
 // Draws one image over the canvas and keeps its rectangle in the frame.
@@ -214,12 +250,13 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
         fflush(stdout);
         return IMAGE_FAILED;
     }
-    BITMAP *canvas = state->canvas;
-    int overlap_w = id->x < canvas->w ? std::min<int>(id->w, canvas->w - id->x) : 0;
-    int overlap_h = id->y < canvas->h ? std::min<int>(id->h, canvas->h - id->y) : 0;
+    int overlap_w = id->x < state->canvas_w ? std::min<int>(id->w, state->canvas_w - id->x) : 0;
+    int overlap_h = id->y < state->canvas_h ? std::min<int>(id->h, state->canvas_h - id->y) : 0;
 
+    // Disposal 3 puts back what the image covered; a canvas that is still
+    // the fill alone needs nothing kept for that.
     BITMAP *saved = nullptr;
-    if (state->gce.disposal == 3) {
+    if (state->gce.disposal == 3 && state->canvas) {
         saved = create_checked_bitmap(8, id->w, id->h);
         if (!saved) {
             destroy_bitmap(image);
@@ -227,7 +264,7 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
             fflush(stdout);
             return IMAGE_FAILED;
         }
-        blit(canvas, saved, id->x, id->y, 0, 0, overlap_w, overlap_h);
+        blit(state->canvas, saved, id->x, id->y, 0, 0, overlap_w, overlap_h);
     }
 
     if (!id->interlace && state->gce.trans < 0 && id->w > 0 && id->h > 0) {
@@ -242,15 +279,7 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
     }
     frame->bmp = image;
     state->frame_bytes += image_bytes;
-    blit(image, canvas, 0, 0, id->x, id->y, overlap_w, overlap_h);
-
-    if (state->gce.disposal == 2 && overlap_w > 0 && overlap_h > 0)
-        rectfill(canvas, id->x, id->y, id->x + overlap_w - 1, id->y + overlap_h - 1, state->fill);
-    if (saved) {
-        blit(saved, canvas, 0, 0, id->x, id->y, overlap_w, overlap_h);
-        destroy_bitmap(saved);
-    }
-    return IMAGE_DONE;
+    return leave_image_on_canvas(id, state, image, saved, overlap_w, overlap_h);
 }
 
 // One image, after the 0x2C.
@@ -444,13 +473,13 @@ int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim)
         state.slot = 1;
     }
     state.fill = screen->have_global_palette ? screen->background : 0;
+    // The canvas is made when first needed, but a size it could never have
+    // fails the parse here, before anything is read.
     long long canvas_bytes = static_cast<long long>(screen->w) * screen->h;
-    state.canvas = canvas_bytes <= glb_gif_canvas_bytes_limit
-                       ? create_checked_bitmap(8, screen->w, screen->h)
-                       : nullptr;
-    if (!state.canvas)
+    if (canvas_bytes > glb_gif_canvas_bytes_limit || !bitmap_size_fits(8, screen->w, screen->h))
         return 1;
-    clear_to_color(state.canvas, state.fill);
+    state.canvas_w = screen->w;
+    state.canvas_h = screen->h;
     reset_gce(&state.gce);
 
     int byte;
@@ -461,14 +490,16 @@ int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim)
         } else if (byte == 0x2C) {
             image_result result = read_image(file, &state);
             if (result == IMAGE_FAILED) {
-                destroy_bitmap(state.canvas);
+                if (state.canvas)
+                    destroy_bitmap(state.canvas);
                 return 1;
             }
             if (result == IMAGE_END_OF_FILE)
                 break;
         }
     }
-    destroy_bitmap(state.canvas);
+    if (state.canvas)
+        destroy_bitmap(state.canvas);
     // Images cut off in their descriptor never became frames.
     anim->num_frames = state.frame;
     return 0;
