@@ -24,7 +24,7 @@ struct peer_pair {
     long long iterations;
 };
 
-static std::map<std::string, double> glb_peer_seconds; // per-iteration time by peer name
+static std::map<std::string, std::vector<double>> glb_peer_seconds; // per-iteration times by peer name
 static std::vector<peer_pair> glb_peer_pairs;          // every reported pair, in order
 static std::string glb_gif_dir;                        // temporary directory of the animations
 static std::map<std::string, std::string> glb_gif_paths; // written animations by name
@@ -324,15 +324,23 @@ double seconds_per_iteration(double start, const benchmark::State &state)
     return state.iterations() > 0 ? seconds / double(state.iterations()) : 0.0;
 }
 
+static double find_median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
 void record_peer_time(const std::string &peer, double seconds_per_iteration)
 {
-    glb_peer_seconds[peer] = seconds_per_iteration;
+    glb_peer_seconds[peer].push_back(seconds_per_iteration);
 }
 
 double find_peer_seconds(const std::string &peer)
 {
+    // The median of every run so far (the library's sizing runs included),
+    // so one slow repetition of the peer does not set every ratio after it.
     auto found = glb_peer_seconds.find(peer);
-    return found == glb_peer_seconds.end() ? 0.0 : found->second;
+    return found == glb_peer_seconds.end() ? 0.0 : find_median(found->second);
 }
 
 void report_peer_ratio(benchmark::State &state, const std::string &peer,
@@ -361,12 +369,6 @@ void name_reported_pairs(const std::string &name)
     glb_peer_pairs.erase(std::remove_if(glb_peer_pairs.begin(), glb_peer_pairs.end(),
                                         [](const peer_pair &pair) { return pair.name.empty(); }),
                          glb_peer_pairs.end());
-}
-
-static double find_median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
 }
 
 void print_peer_summary(FILE *out)

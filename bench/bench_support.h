@@ -60,7 +60,7 @@ double seconds_per_iteration(double start, const benchmark::State &state);
 // Per-iteration CPU time of a peer's finished loop, kept by name so that a
 // benchmark registered after it can report itself as a multiple of it.
 void record_peer_time(const std::string &peer, double seconds_per_iteration);
-// The peer's last recorded time, 0 when it has none.
+// The median of the peer's recorded times, 0 when it has none.
 double find_peer_seconds(const std::string &peer);
 // Sets the counter "x_<peer>" (the peer's name up to any '/'): this loop's
 // time per iteration over the peer's; keeps the pair for the summary.
