@@ -152,10 +152,20 @@ struct lzw_outcome {
     long position;
 };
 
+// The decoder's buffers as the reader keeps them from image to image: here
+// from input to input, so nothing of an earlier one may show through.
+static gif_decode_scratch glb_fuzz_lzw_scratch;
+
 // The background every target starts with.
 static uint8_t make_lzw_background(int x, int y)
 {
     return uint8_t(x + 3 * y + 100);
+}
+
+static void decode_with_kept_scratch(FILE *file, int min_code_size, BITMAP *target, int interlace,
+                                     int trans)
+{
+    decode_gif_image_with(file, min_code_size, target, interlace, trans, &glb_fuzz_lzw_scratch);
 }
 
 // A plain image decoded straight into the rows, then the background put
@@ -164,12 +174,11 @@ static void decode_plain_then_fill(FILE *file, int min_code_size, BITMAP *target
                                    int trans)
 {
     if (interlace || trans >= 0) {
-        decode_gif_image(file, min_code_size, target, interlace, trans);
+        decode_with_kept_scratch(file, min_code_size, target, interlace, trans);
         return;
     }
-    gif_decode_scratch scratch;
     size_t w = size_t(target->w);
-    for (size_t at = decode_plain_gif_image(file, min_code_size, target, &scratch);
+    for (size_t at = decode_plain_gif_image(file, min_code_size, target, &glb_fuzz_lzw_scratch);
          at < w * size_t(target->h); at++)
         target->line[at / w][at % w] = make_lzw_background(int(at % w), int(at / w));
 }
@@ -177,7 +186,7 @@ static void decode_plain_then_fill(FILE *file, int min_code_size, BITMAP *target
 static bool run_lzw_decoder(void (*decode)(FILE *, int, BITMAP *, int, int), const std::string &path,
                             const uint8_t *settings, lzw_outcome *outcome)
 {
-    int w = settings[1] % 64, h = settings[2] % 64;
+    int w = settings[1], h = settings[2];
     FILE *file = std::fopen(path.c_str(), "rb");
     BITMAP *target = create_checked_bitmap(8, w, h);
     bool ok = file && target && std::fseek(file, 5, SEEK_SET) == 0;
@@ -205,19 +214,25 @@ std::string run_lzw_body(const uint8_t *data, size_t size)
     std::string path = get_fuzz_work_dir() + "/input.lzw";
     if (!write_fuzz_file(path, data, size))
         return "cannot write " + path;
-    lzw_outcome want, got, plain;
-    if (!run_lzw_decoder(decode_gif_image_reference, path, data, &want) ||
-        !run_lzw_decoder(decode_gif_image, path, data, &got) ||
-        !run_lzw_decoder(decode_plain_then_fill, path, data, &plain))
+    const struct {
+        const char *how;
+        void (*decode)(FILE *, int, BITMAP *, int, int);
+    } decoders[] = {{"buffered: ", decode_gif_image},
+                    {"with kept buffers: ", decode_with_kept_scratch},
+                    {"straight into the rows: ", decode_plain_then_fill}};
+    lzw_outcome want;
+    if (!run_lzw_decoder(decode_gif_image_reference, path, data, &want))
         return "cannot open " + path + " or make the target";
-    for (const lzw_outcome *o : {&got, &plain}) {
-        const char *how = o == &got ? "buffered: " : "straight into the rows: ";
-        if (o->position != want.position)
-            return how + ("stream left at " + std::to_string(o->position)) + ", not " +
+    for (const auto &d : decoders) {
+        lzw_outcome got;
+        if (!run_lzw_decoder(d.decode, path, data, &got))
+            return "cannot open " + path + " or make the target";
+        if (got.position != want.position)
+            return d.how + ("stream left at " + std::to_string(got.position)) + ", not " +
                    std::to_string(want.position);
         for (size_t i = 0; i < want.pixels.size(); i++)
-            if (o->pixels[i] != want.pixels[i])
-                return how + ("pixel " + std::to_string(i)) + " is " + std::to_string(o->pixels[i]) +
+            if (got.pixels[i] != want.pixels[i])
+                return d.how + ("pixel " + std::to_string(i)) + " is " + std::to_string(got.pixels[i]) +
                        ", not " + std::to_string(want.pixels[i]);
     }
     return "";

@@ -39,10 +39,12 @@ std::string run_palshift_body(const uint8_t *data, size_t size);
 // The input as palette file and as gradient bitmap of both data sets.
 std::string run_palette_body(const uint8_t *data, size_t size);
 
-// The input as one image's data for both LZW decoders, the program's and
-// the plain reference: they must leave the same pixels and stream position.
-// Bytes 0..4 choose the code size, width, height, interlace and transparent
-// index; the rest is the data from the first sub-block's size byte on.
+// The input as one image's data for the plain reference LZW decoder and the
+// program's, run alone, with buffers kept from earlier inputs and straight
+// into the rows: all must leave the same pixels and stream position.
+// Bytes 0..4: code size (mod 13), width, height, flags (1 interlaced, 2
+// transparent) and transparent index; the rest is the data from the first
+// sub-block's size byte on.
 std::string run_lzw_body(const uint8_t *data, size_t size);
 
 // Aborts with the text when a body reported a problem (for the fuzzers).
