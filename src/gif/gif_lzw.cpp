@@ -115,14 +115,15 @@ inline bool has_code_bits(lzw_input *in, int width)
     return in->bit + size_t(width) <= in->held * 8;
 }
 
-inline int load_code(const lzw_input *in, int width)
+// The code of width bits at bit of the window, least significant bit first.
+inline int load_code(const uint8_t *window, size_t bit, int width)
 {
     uint32_t word;
-    std::memcpy(&word, in->window + (in->bit >> 3), 4);
+    std::memcpy(&word, window + (bit >> 3), 4);
 #if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
     word = __builtin_bswap32(word);
 #endif
-    return int((word >> (in->bit & 7)) & ((1u << width) - 1));
+    return int((word >> (bit & 7)) & ((1u << width) - 1));
 }
 
 // False when the chain ends before the code is complete.
@@ -130,7 +131,7 @@ inline bool read_code(lzw_input *in, int width, int *code)
 {
     if (!has_code_bits(in, width))
         return false;
-    *code = load_code(in, width);
+    *code = load_code(in->window, in->bit, width);
     in->bit += size_t(width);
     return true;
 }
@@ -282,12 +283,7 @@ int copy_codes(lzw_input *in, lzw_codes *codes, lzw_table *table, lzw_output *ou
             if (!more)
                 break;
         }
-        uint32_t word;
-        std::memcpy(&word, src + (bit >> 3), 4);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        word = __builtin_bswap32(word);
-#endif
-        code = int((word >> (bit & 7)) & ((1u << width) - 1));
+        code = load_code(src, bit, width);
         bit += size_t(width);
 
         // Clear and end codes sit between the literals and the entries.
