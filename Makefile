@@ -23,14 +23,14 @@ setup:
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
 	fi
 
-build: setup
+build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+run: setup build
 	@bash tools/run_sample.sh $(BUILD) $(SAMPLE)
 
-test-plain: build
+test-plain: setup build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-asan: setup
@@ -42,7 +42,7 @@ test-asan: setup
 
 test: test-plain test-asan
 
-bench: build
+bench: setup build
 	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	$(BUILD)/bench/benchmarks
 

@@ -3,7 +3,7 @@
 #include "bench_support.h"
 #include "display/screen.h"
 #include "export/export.h"
-#include "gif/checked_bitmap.h"
+#include "common/checked_bitmap.h"
 #include "gif/gif_anim.h"
 
 #include <allegro.h>

@@ -2,7 +2,7 @@
 // zoom 100 and 1000 against one plain 800 x 600 blit of the screen image.
 #include "bench_support.h"
 #include "display/screen.h"
-#include "gif/checked_bitmap.h"
+#include "common/checked_bitmap.h"
 #include "gif/gif_anim.h"
 #include "palette/data_set.h"
 #include "palette/global_palette.h"

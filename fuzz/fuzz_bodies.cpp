@@ -1,6 +1,6 @@
 #include "fuzz_bodies.h"
 
-#include "gif/checked_bitmap.h"
+#include "common/checked_bitmap.h"
 #include "gif/gif_anim.h"
 #include "gif/gif_lzw.h"
 #include "palette/data_set.h"

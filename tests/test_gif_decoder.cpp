@@ -3,7 +3,7 @@
 // with buffers kept from earlier images and straight into the rows, it must
 // leave the same pixels in the target and the stream at the same place.
 #include "fuzz/fuzz_bodies.h"
-#include "gif/checked_bitmap.h"
+#include "common/checked_bitmap.h"
 #include "gif/gif_lzw.h"
 #include "support/gif_writer.h"
 

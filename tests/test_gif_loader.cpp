@@ -1,7 +1,7 @@
 // The loader's trace text, and hostile files: the reader loads them or
 // returns null, never crashes, never allocates what a header merely claims.
 #include "fuzz/fuzz_bodies.h"
-#include "gif/address_text.h"
+#include "common/address_text.h"
 #include "gif/gif_anim.h"
 #include "support/gif_reference.h"
 

@@ -3,8 +3,8 @@
 // selection state file. Expected values come from the bytes and bitmaps each
 // test writes and from the slot tables, drawn anew here.
 #include "display/screen.h"
-#include "gif/address_text.h"
-#include "gif/checked_bitmap.h"
+#include "common/address_text.h"
+#include "common/checked_bitmap.h"
 #include "gif/gif_anim.h"
 #include "palette/data_set.h"
 #include "palette/global_palette.h"

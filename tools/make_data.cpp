@@ -2,7 +2,7 @@
 // sample animations into the directory given on the command line. Every
 // colour is computed here, deterministically, so a build always ships the
 // same bytes.
-#include "gif/checked_bitmap.h"
+#include "common/checked_bitmap.h"
 #include "gif_write.h"
 
 #include <allegro.h>

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include "app/app.h"
+#include "common/checked_bitmap.h"
 #include "display/screen.h"
-#include "gif/checked_bitmap.h"
 #include "gif/gif_anim.h"
 #include "palette/data_set.h"
 #include "palette/global_palette.h"

@@ -6,19 +6,12 @@
 #include <cstring>
 #include <vector>
 
-#include "gif/checked_bitmap.h"
+#include "common/checked_bitmap.h"
 #include "gif/gif_anim.h"
 #include "palette/data_set.h"
 #include "palette/gradients.h"
 #include "palette/tint_slots.h"
 
-BITMAP *glb_buffer;
-BITMAP *glb_sub_preview;
-BITMAP *glb_cmap;
-BITMAP *glb_sprite;
-BITMAP *glb_sprite_8bpp;
-int32_t glb_frame;
-int32_t glb_zoom;
 screen_backdrop glb_backdrop;
 status_runs glb_status_runs;
 
@@ -33,190 +26,6 @@ preview_rect compute_preview_rect(int sprite_w, int sprite_h, int zoom)
     rect.x = (PREVIEW_W - rect.w) / 2;
     rect.y = (PREVIEW_H - rect.h) / 2;
     return rect;
-}
-
-// One axis of a stretch as the library steps it: the destination positions
-// [beg, end) left by the clip and the source position each of them shows.
-struct stretch_axis {
-    int beg, end;
-    std::vector<int> source;
-};
-
-// The library's stretch takes sw / dw source pixels per destination pixel
-// and one more whenever its error term has run out; the term starts at
-// dw - sw % dw. Positions the clip cuts off are stepped over, not skipped,
-// so that the first kept one shows what it would unclipped.
-static void map_stretch_axis(int sw, int d, int dw, int clip_beg, int clip_end, stretch_axis *axis)
-{
-    axis->beg = d > clip_beg ? d : clip_beg;
-    axis->end = d + dw < clip_end ? d + dw : clip_end;
-    axis->source.clear();
-    if (axis->beg >= axis->end)
-        return;
-    axis->source.reserve(size_t(axis->end - axis->beg));
-    int step = sw / dw, dec = sw - step * dw, inc = dw - dec, error = inc, s = 0;
-    for (int i = d; i < axis->end; i++) {
-        if (i >= axis->beg)
-            axis->source.push_back(s);
-        s += step;
-        if (error <= 0) {
-            s++;
-            error += inc;
-        } else {
-            error -= dec;
-        }
-    }
-}
-
-// The destination positions [*first, *last) of the axis whose source lies
-// in [lo, hi): one run, since the sources never decrease.
-static void find_source_run(const stretch_axis &axis, int lo, int hi, int *first, int *last)
-{
-    const std::vector<int> &s = axis.source;
-    *first = int(std::lower_bound(s.begin(), s.end(), lo) - s.begin());
-    *last = int(std::lower_bound(s.begin() + *first, s.end(), hi) - s.begin());
-}
-
-// Stores one pixel of BYTES bytes as the library lays it out.
-template <int BYTES>
-static inline void store_pixel(uint8_t *out, uint32_t c)
-{
-    if (BYTES == 4) {
-        std::memcpy(out, &c, 4);
-    } else if (BYTES == 2) {
-        uint16_t c16 = uint16_t(c);
-        std::memcpy(out, &c16, 2);
-    } else if (BYTES == 3) {
-        out[0] = uint8_t(c);
-        out[1] = uint8_t(c >> 8);
-        out[2] = uint8_t(c >> 16);
-    } else {
-        out[0] = uint8_t(c);
-    }
-}
-
-// Writes n pixels of BYTES bytes: the indices of the frame row at the n
-// sources, each through colors. Consecutive sources (no scaling on this
-// axis) are read straight along the row.
-template <int BYTES>
-static void write_colored_run(uint8_t *out, const uint8_t *row, const int *source, int n,
-                              const int32_t *colors)
-{
-    if (n > 0 && source[n - 1] - source[0] == n - 1) {
-        row += source[0];
-        int i = 0;
-        // Four pixels a step: about a third faster than one by one.
-        for (; i + 4 <= n; i += 4) {
-            uint8_t a = row[i], b = row[i + 1], c = row[i + 2], d = row[i + 3];
-            uint8_t *o = out + BYTES * i;
-            store_pixel<BYTES>(o, uint32_t(colors[a]));
-            store_pixel<BYTES>(o + BYTES, uint32_t(colors[b]));
-            store_pixel<BYTES>(o + 2 * BYTES, uint32_t(colors[c]));
-            store_pixel<BYTES>(o + 3 * BYTES, uint32_t(colors[d]));
-        }
-        for (; i < n; i++)
-            store_pixel<BYTES>(out + BYTES * i, uint32_t(colors[row[i]]));
-        return;
-    }
-    for (int i = 0; i < n; i++)
-        store_pixel<BYTES>(out + BYTES * i, uint32_t(colors[row[source[i]]]));
-}
-
-// The same for 8-bit pixels that keep their index.
-static void write_index_run(uint8_t *out, const uint8_t *row, const int *source, int n)
-{
-    if (n > 0 && source[n - 1] - source[0] == n - 1) {
-        std::memcpy(out, row + source[0], size_t(n));
-        return;
-    }
-    for (int i = 0; i < n; i++)
-        out[i] = row[source[i]];
-}
-
-// Bytes per pixel of a depth the direct drawing handles, else 0.
-static int count_pixel_bytes(int depth)
-{
-    switch (depth) {
-    case 8:
-        return 1;
-    case 15:
-    case 16:
-        return 2;
-    case 24:
-        return 3;
-    case 32:
-        return 4;
-    default:
-        return 0;
-    }
-}
-
-// n pixels of the frame row at the sources; colors null (8-bit pixels
-// only) keeps the indices.
-static void write_scaled_run(int bytes, uint8_t *out, const uint8_t *row, const int *source, int n,
-                             const int32_t *colors)
-{
-    if (!colors)
-        write_index_run(out, row, source, n);
-    else if (bytes == 1)
-        write_colored_run<1>(out, row, source, n, colors);
-    else if (bytes == 2)
-        write_colored_run<2>(out, row, source, n, colors);
-    else if (bytes == 3)
-        write_colored_run<3>(out, row, source, n, colors);
-    else
-        write_colored_run<4>(out, row, source, n, colors);
-}
-
-bool draw_frame_scaled(BITMAP *dst, preview_rect rect, BITMAP *canvas, BITMAP *frame_bmp, int frame_x,
-                       int frame_y, const int32_t *colors)
-{
-    int bytes = count_pixel_bytes(bitmap_color_depth(dst));
-    if (!bytes || (!colors && bytes != 1) || !is_memory_bitmap(dst) || !dst->clip || !canvas ||
-        bitmap_color_depth(canvas) != bitmap_color_depth(dst) || !canvas->clip || canvas->cl != 0 ||
-        canvas->ct != 0 || canvas->cr != canvas->w || canvas->cb != canvas->h)
-        return false;
-    if (frame_bmp && (!is_memory_bitmap(frame_bmp) || bitmap_color_depth(frame_bmp) != 8))
-        return false;
-    if (rect.w <= 0 || rect.h <= 0 || canvas->w <= 0 || canvas->h <= 0)
-        return true;
-    stretch_axis xs, ys;
-    map_stretch_axis(canvas->w, rect.x, rect.w, dst->cl, dst->cr, &xs);
-    map_stretch_axis(canvas->h, rect.y, rect.h, dst->ct, dst->cb, &ys);
-    if (xs.beg >= xs.end || ys.beg >= ys.end)
-        return true;
-    // Where the frame's pixels fall on the canvas, cut to the canvas; the
-    // rest of the canvas is index 0. 64 bits: a position plus a size may
-    // pass the int range.
-    long long fx = frame_x, fy = frame_y;
-    long long fw = frame_bmp ? frame_bmp->w : 0, fh = frame_bmp ? frame_bmp->h : 0;
-    int lo_x = int(std::max(0LL, fx)), hi_x = int(std::min<long long>(canvas->w, fx + fw));
-    int lo_y = int(std::max(0LL, fy)), hi_y = int(std::min<long long>(canvas->h, fy + fh));
-    int first = 0, last = 0;
-    if (lo_x < hi_x)
-        find_source_run(xs, lo_x, hi_x, &first, &last);
-    // From here on the run's sources are columns of the frame's rows.
-    for (int i = first; i < last; i++)
-        xs.source[size_t(i)] -= frame_x;
-    size_t row_bytes = size_t(xs.end - xs.beg) * size_t(bytes);
-    uint8_t *previous = nullptr;
-    for (int y = ys.beg; y < ys.end; y++) {
-        uint8_t *out = dst->line[y] + size_t(xs.beg) * size_t(bytes);
-        int sy = ys.source[size_t(y - ys.beg)];
-        if (previous && sy == ys.source[size_t(y - ys.beg - 1)]) {
-            // A repeated source row: the same pixels as the row above.
-            std::memcpy(out, previous, row_bytes);
-        } else if (sy < lo_y || sy >= hi_y || first >= last) {
-            std::memset(out, 0, row_bytes);
-        } else {
-            std::memset(out, 0, size_t(first) * size_t(bytes));
-            write_scaled_run(bytes, out + size_t(first) * size_t(bytes), frame_bmp->line[sy - frame_y],
-                             xs.source.data() + first, last - first, colors);
-            std::memset(out + size_t(last) * size_t(bytes), 0, row_bytes - size_t(last) * size_t(bytes));
-        }
-        previous = out;
-    }
-    return true;
 }
 
 // The screen colour of every index under display_palette as the library's
@@ -279,8 +88,7 @@ static bool draw_preview_directly(const gif_anim *anim)
 // clipped drawing would do.
 static bool has_plain_rows(BITMAP *bmp)
 {
-    return count_pixel_bytes(bitmap_color_depth(bmp)) && is_memory_bitmap(bmp) && bmp->clip &&
-           bmp->cl == 0 && bmp->ct == 0 && bmp->cr == bmp->w && bmp->cb == bmp->h;
+    return is_plain_bitmap(bmp) && has_whole_clip(bmp);
 }
 
 // The part of glb_buffer the preview's stretch writes whole: the scaled

@@ -9,8 +9,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "display/screen.h"
-#include "gif/checked_bitmap.h"
+#include "common/checked_bitmap.h"
+#include "common/row_scaler.h"
+#include "common/surfaces.h"
 #include "gif/gif_anim.h"
 #include "palette/tint_slots.h"
 

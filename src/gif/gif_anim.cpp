@@ -1,7 +1,7 @@
 #include "gif/gif_anim.h"
 
-#include "gif/address_text.h"
-#include "gif/checked_bitmap.h"
+#include "common/address_text.h"
+#include "common/checked_bitmap.h"
 #include "gif/gif_lzw.h"
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 #include "gif/gif_lzw.h"
 
+#include "common/checked_bitmap.h"
+
 #include <algorithm>
 #include <allegro.h>
 #include <cstdint>
@@ -482,7 +484,7 @@ void build_row_table(std::vector<int> &rows, int height, int interlace)
 // Rows of an 8-bit memory bitmap can be written directly.
 bool has_direct_rows(BITMAP *bmp)
 {
-    return is_memory_bitmap(bmp) && bitmap_color_depth(bmp) == 8;
+    return is_plain_bitmap(bmp, 8);
 }
 
 // Draws the first count decoded indices into the target's rows, skipping

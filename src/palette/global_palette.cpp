@@ -1,6 +1,7 @@
 #include "palette/global_palette.h"
 
-#include "gif/address_text.h"
+#include "common/address_text.h"
+#include "common/checked_bitmap.h"
 #include "gif/gif_anim.h"
 
 #include <algorithm>
@@ -42,7 +43,7 @@ static void get_pixel_area(const gif_frame &frame, int *w, int *h)
 {
     *w = 0;
     *h = 0;
-    if (!frame.bmp || !is_memory_bitmap(frame.bmp) || bitmap_color_depth(frame.bmp) != 8)
+    if (!is_plain_bitmap(frame.bmp, 8))
         return;
     *w = frame.w < frame.bmp->w ? frame.w : frame.bmp->w;
     *h = frame.h < frame.bmp->h ? frame.h : frame.bmp->h;

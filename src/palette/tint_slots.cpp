@@ -1,7 +1,6 @@
-// screen.h comes before allegro.h (pulled in by tint_slots.h), whose
-// SCREEN_W and SCREEN_H macros would clash with its constants.
-#include "display/screen.h"
 #include "palette/tint_slots.h"
+
+#include "common/surfaces.h"
 
 #include "palette/data_set.h"
 #include "palette/global_palette.h"
@@ -107,16 +106,16 @@ static void draw_slot(const data_set &set, const panel_layout &layout, int s, in
     char name[20];
     std::snprintf(name, sizeof name, "color %c%i", is_a ? 'A' : 'B',
                   is_a ? s + 1 : s - layout.a.count + 1);
-    textprintf_ex(glb_buffer, font, 300, y, white, -1, "%s %3i : %s",
+    textprintf_ex(glb_buffer, font, PANEL_TEXT_X, y, white, -1, "%s %3i : %s",
                   s == glb_slot ? "-->" : "   ", p, name);
     if (s == glb_slot) {
-        textout_ex(glb_buffer, font, ">", 717, 5 * p + 14, white, -1);
-        textout_ex(glb_buffer, font, "<", layout.right_marker_x, 5 * p + 14, white, -1);
+        textout_ex(glb_buffer, font, ">", LEFT_MARKER_X, find_marker_y(p), white, -1);
+        textout_ex(glb_buffer, font, "<", layout.right_marker_x, find_marker_y(p), white, -1);
     }
     int depth = bitmap_color_depth(glb_buffer);
     for (int c = 0; c < group.colours; c++) {
         const uint8_t *rgb = find_slot_colour(set, layout, s, c);
-        int x = 460 + group.x_step * c;
+        int x = SWATCH_X + group.x_step * c;
         rectfill(glb_buffer, x, y - 7, x + group.right_offset, y + 11,
                  makecol_depth(depth, rgb[0], rgb[1], rgb[2]));
     }

@@ -3,8 +3,8 @@
 // screen.h before allegro.h, whose SCREEN_W macro clashes with it.
 #include "display/screen.h"
 #include "export/export.h"
-#include "gif/address_text.h"
-#include "gif/checked_bitmap.h"
+#include "common/address_text.h"
+#include "common/checked_bitmap.h"
 #include "gif/gif_anim.h"
 #include "palette/global_palette.h"
 #include "palette/tint_slots.h"

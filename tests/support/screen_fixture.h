@@ -12,7 +12,7 @@
 #include "app/app.h"
 #include "display/screen.h"
 #include "export/export.h"
-#include "gif/checked_bitmap.h"
+#include "common/checked_bitmap.h"
 #include "gif/gif_anim.h"
 #include "palette/data_set.h"
 #include "palette/global_palette.h"

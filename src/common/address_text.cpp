@@ -1,4 +1,4 @@
-#include "gif/address_text.h"
+#include "common/address_text.h"
 
 #include <cinttypes>
 #include <cstdint>

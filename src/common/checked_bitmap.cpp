@@ -1,4 +1,4 @@
-#include "gif/checked_bitmap.h"
+#include "common/checked_bitmap.h"
 
 #include <allegro.h>
 #include <climits>
@@ -55,4 +55,34 @@ BITMAP *create_checked_bitmap(int depth, int w, int h)
     if (bmp)
         prefault_bitmap(bmp, depth);
     return bmp;
+}
+
+int count_pixel_bytes(int depth)
+{
+    switch (depth) {
+    case 8:
+        return 1;
+    case 15:
+    case 16:
+        return 2;
+    case 24:
+        return 3;
+    case 32:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+bool is_plain_bitmap(BITMAP *bmp, int depth)
+{
+    if (!bmp || !is_memory_bitmap(bmp))
+        return false;
+    int own = bitmap_color_depth(bmp);
+    return count_pixel_bytes(own) && (depth == 0 || own == depth);
+}
+
+bool has_whole_clip(BITMAP *bmp)
+{
+    return bmp->clip && bmp->cl == 0 && bmp->ct == 0 && bmp->cr == bmp->w && bmp->cb == bmp->h;
 }
