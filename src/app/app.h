@@ -15,7 +15,8 @@ extern void (*glb_wait_release)(int scancode); // Home's and S's wait; spins on 
 int run_huesmith(int argc, char **argv);
 
 // Steps 4 to 16 of one loop pass: reads the key-state array and changes the
-// slot, its gradient row, the frame and the zoom; S exports and saves.
+// slot, its gradient row, the frame and the zoom, marking the screen dirty
+// when it does; S exports and saves.
 void handle_keys(gif_anim *anim, const data_set &set);
 
 // Spins until key[scancode] is up, without pausing: glb_wait_release's default.

@@ -40,10 +40,12 @@ static void handle_slot_keys(const data_set &set)
     if (key[KEY_UP] && glb_slot > 0) {
         glb_pause(SELECT_PAUSE_MS);
         glb_slot--;
+        glb_screen_dirty = true;
     }
     if (key[KEY_DOWN] && glb_slot < set.last_slot) {
         glb_pause(SELECT_PAUSE_MS);
         glb_slot++;
+        glb_screen_dirty = true;
     }
 }
 
@@ -57,10 +59,12 @@ static void handle_row_keys(const data_set &set)
     if (key[KEY_LEFT] && row > 0) {
         glb_pause(SELECT_PAUSE_MS);
         row--;
+        glb_screen_dirty = true;
     }
     if (key[KEY_RIGHT] && row < set.gradient_rows - 1) {
         glb_pause(SELECT_PAUSE_MS);
         row++;
+        glb_screen_dirty = true;
     }
 }
 
@@ -73,18 +77,21 @@ static void handle_frame_keys(const gif_anim *anim)
         glb_frame--;
         if (glb_frame < 0)
             glb_frame = count > 0 ? count - 1 : 0;
+        glb_preview_dirty = true;
     }
     if (key[KEY_PGDN]) {
         glb_pause(SELECT_PAUSE_MS);
         glb_frame++;
         if (glb_frame >= count)
             glb_frame = 0;
+        glb_preview_dirty = true;
     }
 }
 
 // Minus, plus and Home, then both zoom bounds, which hold on every pass.
 static void handle_zoom_keys()
 {
+    int32_t old_zoom = glb_zoom;
     int32_t step = (key[KEY_LSHIFT] || key[KEY_RSHIFT]) ? 1 : 10;
     if (key[KEY_MINUS] || key[KEY_MINUS_PAD]) {
         if (glb_zoom > step)
@@ -103,6 +110,8 @@ static void handle_zoom_keys()
         glb_zoom = step;
     if (glb_zoom > ZOOM_MAX)
         glb_zoom = ZOOM_MAX;
+    if (glb_zoom != old_zoom)
+        glb_preview_dirty = true;
 }
 
 void handle_keys(gif_anim *anim, const data_set &set)

@@ -132,7 +132,6 @@ static void quit_in_order(gif_anim *anim)
     destroy_bitmap(glb_sprite);
     destroy_bitmap(glb_sprite_8bpp);
     glb_sub_preview = glb_buffer = glb_cmap = glb_sprite = glb_sprite_8bpp = nullptr;
-    release_screen_backdrop();
 }
 
 int run_huesmith(int argc, char **argv)

@@ -51,6 +51,24 @@ static void find_source_run(const stretch_axis &axis, int lo, int hi, int *first
     *last = int(std::lower_bound(s.begin() + *first, s.end(), hi) - s.begin());
 }
 
+// Stores one pixel of BYTES bytes as the library lays it out.
+template <int BYTES>
+static inline void store_pixel(uint8_t *out, uint32_t c)
+{
+    if (BYTES == 4) {
+        std::memcpy(out, &c, 4);
+    } else if (BYTES == 2) {
+        uint16_t c16 = uint16_t(c);
+        std::memcpy(out, &c16, 2);
+    } else if (BYTES == 3) {
+        out[0] = uint8_t(c);
+        out[1] = uint8_t(c >> 8);
+        out[2] = uint8_t(c >> 16);
+    } else {
+        out[0] = uint8_t(c);
+    }
+}
+
 // Writes n pixels of BYTES bytes: the indices of the frame row at the n
 // sources, each through colors. Consecutive sources (no scaling on this
 // axis) are read straight along the row.

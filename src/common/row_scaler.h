@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 
 struct BITMAP;
 
@@ -21,21 +20,3 @@ struct preview_rect {
 // canvas is only measured, never drawn.
 bool draw_frame_scaled(BITMAP *dst, preview_rect rect, BITMAP *canvas, BITMAP *frame_bmp, int frame_x,
                        int frame_y, const int32_t *colors);
-
-// Stores one pixel of BYTES bytes as the library lays it out.
-template <int BYTES>
-static inline void store_pixel(uint8_t *out, uint32_t c)
-{
-    if (BYTES == 4) {
-        std::memcpy(out, &c, 4);
-    } else if (BYTES == 2) {
-        uint16_t c16 = uint16_t(c);
-        std::memcpy(out, &c16, 2);
-    } else if (BYTES == 3) {
-        out[0] = uint8_t(c);
-        out[1] = uint8_t(c >> 8);
-        out[2] = uint8_t(c >> 16);
-    } else {
-        out[0] = uint8_t(c);
-    }
-}

@@ -32,7 +32,10 @@ void compose_screen_by_library(const gif_anim *anim, const data_set &set)
     if (rect.w > 0 && rect.h > 0 && glb_sprite->w > 0 && glb_sprite->h > 0)
         stretch_blit(glb_sprite, glb_sub_preview, 0, 0, glb_sprite->w, glb_sprite->h, rect.x, rect.y, rect.w,
                      rect.h);
-    draw_status_lines(glb_buffer, makecol(255, 255, 255));
+    int white = makecol(255, 255, 255);
+    textprintf_ex(glb_buffer, font, 50, 450, white, -1, "Frame : %i", glb_frame);
+    textprintf_ex(glb_buffer, font, 50, 460, white, -1, "Zoom  : %i%%", glb_zoom);
+    draw_help_lines(glb_buffer, white);
 }
 
 void save_all_frames_by_library(const gif_anim *anim, int zoom, int pcx_flag, const char *prefix)

@@ -64,6 +64,7 @@ struct screen_test : ::testing::Test {
         glb_test_releases.clear();
         glb_slot = glb_frame = pcx_flag = 0;
         glb_zoom = 100;
+        glb_screen_dirty = true;
         std::fill(palshift_bg2, palshift_bg2 + BG2_SLOTS, 0);
         std::fill(palshift_pst, palshift_pst + PST_SLOTS, 0);
         frames.assign(n, gif_frame{});
