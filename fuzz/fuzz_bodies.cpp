@@ -152,9 +152,9 @@ struct lzw_outcome {
     long position;
 };
 
-// The decoder's buffers as the reader keeps them from image to image: here
-// from input to input, so nothing of an earlier one may show through.
-static gif_decode_scratch glb_fuzz_lzw_scratch;
+// The decoder as the reader keeps it from image to image: here from input
+// to input, so nothing of an earlier one may show through.
+static gif_decoder *glb_fuzz_lzw_decoder = nullptr;
 
 // The background every target starts with.
 static uint8_t make_lzw_background(int x, int y)
@@ -162,45 +162,47 @@ static uint8_t make_lzw_background(int x, int y)
     return uint8_t(x + 3 * y + 100);
 }
 
-static void decode_with_kept_scratch(FILE *file, int min_code_size, BITMAP *target, int interlace,
-                                     int trans)
+// How a run decodes: 0 the reference, 1 a fresh decoder, 2 the kept one, 3
+// the kept one into a bitmap whose rows are not contiguous.
+static bool run_lzw_decoder(int how, const std::string &path, const uint8_t *settings,
+                            lzw_outcome *outcome)
 {
-    decode_gif_image_with(file, min_code_size, target, interlace, trans, &glb_fuzz_lzw_scratch);
-}
-
-// A plain image decoded straight into the rows, then the background put
-// back behind what was decoded, as the reader does; other images as usual.
-static void decode_plain_then_fill(FILE *file, int min_code_size, BITMAP *target, int interlace,
-                                   int trans)
-{
-    if (interlace || trans >= 0) {
-        decode_with_kept_scratch(file, min_code_size, target, interlace, trans);
-        return;
-    }
-    size_t w = size_t(target->w);
-    for (size_t at = decode_plain_gif_image(file, min_code_size, target, &glb_fuzz_lzw_scratch);
-         at < w * size_t(target->h); at++)
-        target->line[at / w][at % w] = make_lzw_background(int(at % w), int(at / w));
-}
-
-static bool run_lzw_decoder(void (*decode)(FILE *, int, BITMAP *, int, int), const std::string &path,
-                            const uint8_t *settings, lzw_outcome *outcome)
-{
-    int w = settings[1], h = settings[2];
+    int w = settings[1], h = settings[2], interlace = settings[3] & 1;
+    int trans = settings[3] & 2 ? settings[4] : -1;
     FILE *file = std::fopen(path.c_str(), "rb");
-    BITMAP *target = create_checked_bitmap(8, w, h);
-    bool ok = file && target && std::fseek(file, 5, SEEK_SET) == 0;
+    BITMAP *parent = create_checked_bitmap(8, w + 3, h);
+    BITMAP *target = how == 3 && w > 0 && h > 0 ? create_sub_bitmap(parent, 2, 0, w, h)
+                                                : create_checked_bitmap(8, w, h);
+    if (!glb_fuzz_lzw_decoder)
+        glb_fuzz_lzw_decoder = make_gif_decoder();
+    gif_decoder *fresh = how == 1 ? make_gif_decoder() : nullptr;
+    bool ok = file && parent && target && glb_fuzz_lzw_decoder && (how != 1 || fresh) &&
+              std::fseek(file, 5, SEEK_SET) == 0;
     if (ok) {
         for (int y = 0; y < h; y++)
             for (int x = 0; x < w; x++)
                 target->line[y][x] = make_lzw_background(x, y);
-        decode(file, settings[0] % 13, target, settings[3] & 1, settings[3] & 2 ? settings[4] : -1);
+        int code_size = settings[0] % 13;
+        if (how == 0) {
+            decode_gif_image_reference(file, code_size, target, interlace, trans);
+        } else {
+            // The pixels after those decoded in a plain image are the
+            // caller's: the background goes back there, as the reader does.
+            size_t at = decode_gif_image(file, code_size, target, interlace, trans,
+                                         how == 1 ? fresh : glb_fuzz_lzw_decoder);
+            for (size_t n = size_t(w) * size_t(h); !interlace && trans < 0 && at < n; at++)
+                target->line[at / size_t(w)][at % size_t(w)] =
+                    make_lzw_background(int(at % size_t(w)), int(at / size_t(w)));
+        }
         outcome->position = std::ftell(file);
         for (int y = 0; y < h; y++)
             outcome->pixels.insert(outcome->pixels.end(), target->line[y], target->line[y] + w);
     }
-    if (target)
+    free_gif_decoder(fresh);
+    if (target && target != parent)
         destroy_bitmap(target);
+    if (parent)
+        destroy_bitmap(parent);
     if (file)
         std::fclose(file);
     return ok;
@@ -214,25 +216,20 @@ std::string run_lzw_body(const uint8_t *data, size_t size)
     std::string path = get_fuzz_work_dir() + "/input.lzw";
     if (!write_fuzz_file(path, data, size))
         return "cannot write " + path;
-    const struct {
-        const char *how;
-        void (*decode)(FILE *, int, BITMAP *, int, int);
-    } decoders[] = {{"buffered: ", decode_gif_image},
-                    {"with kept buffers: ", decode_with_kept_scratch},
-                    {"straight into the rows: ", decode_plain_then_fill}};
+    const char *how[] = {"", "fresh decoder: ", "kept decoder: ", "rows apart: "};
     lzw_outcome want;
-    if (!run_lzw_decoder(decode_gif_image_reference, path, data, &want))
+    if (!run_lzw_decoder(0, path, data, &want))
         return "cannot open " + path + " or make the target";
-    for (const auto &d : decoders) {
+    for (int d = 1; d < 4; d++) {
         lzw_outcome got;
-        if (!run_lzw_decoder(d.decode, path, data, &got))
+        if (!run_lzw_decoder(d, path, data, &got))
             return "cannot open " + path + " or make the target";
         if (got.position != want.position)
-            return d.how + ("stream left at " + std::to_string(got.position)) + ", not " +
+            return how[d] + ("stream left at " + std::to_string(got.position)) + ", not " +
                    std::to_string(want.position);
         for (size_t i = 0; i < want.pixels.size(); i++)
             if (got.pixels[i] != want.pixels[i])
-                return d.how + ("pixel " + std::to_string(i)) + " is " + std::to_string(got.pixels[i]) +
+                return how[d] + ("pixel " + std::to_string(i)) + " is " + std::to_string(got.pixels[i]) +
                        ", not " + std::to_string(want.pixels[i]);
     }
     return "";

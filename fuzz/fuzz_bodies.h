@@ -40,8 +40,8 @@ std::string run_palshift_body(const uint8_t *data, size_t size);
 std::string run_palette_body(const uint8_t *data, size_t size);
 
 // The input as one image's data for the plain reference LZW decoder and the
-// program's, run alone, with buffers kept from earlier inputs and straight
-// into the rows: all must leave the same pixels and stream position.
+// program's, fresh, kept from earlier inputs and into rows that are not
+// contiguous: all must leave the same pixels and stream position.
 // Bytes 0..4: code size (mod 13), width, height, flags (1 interlaced, 2
 // transparent) and transparent index; the rest is the data from the first
 // sub-block's size byte on.

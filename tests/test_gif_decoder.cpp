@@ -166,7 +166,9 @@ TEST_F(GifDecoder, EndCodeClosingABlockReadsTheNextOne)
         ASSERT_TRUE(file && target);
         fwrite(c.data.data(), 1, c.data.size(), file);
         rewind(file);
-        decode_gif_image(file, c.min_code_size, target, 0, -1);
+        gif_decoder *decoder = make_gif_decoder();
+        decode_gif_image(file, c.min_code_size, target, 0, -1, decoder);
+        free_gif_decoder(decoder);
         EXPECT_EQ(ftell(file), long(packed.size()) + (pad ? 4 : 1)) << c.label;
         destroy_bitmap(target);
         fclose(file);

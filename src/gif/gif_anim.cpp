@@ -49,7 +49,7 @@ struct parse_state {
     int32_t frame;   // next frame record to fill
     int32_t slot;    // next free palette slot
     long long frame_bytes; // taken by the frame bitmaps so far
-    gif_decode_scratch decode; // the decoder's buffers, reused by every image
+    gif_decoder *decoder; // reused by every image
 };
 
 enum image_result { IMAGE_DONE, IMAGE_END_OF_FILE, IMAGE_FAILED };
@@ -267,16 +267,15 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
         blit(state->canvas, saved, id->x, id->y, 0, 0, overlap_w, overlap_h);
     }
 
-    if (!id->interlace && state->gce.trans < 0 && id->w > 0 && id->h > 0) {
-        // Every decoded pixel is drawn: what lies under the image is needed
-        // only where the data runs out.
-        size_t decoded = decode_plain_gif_image(file, code_size, image, &state->decode);
-        fill_from_canvas(image, id, state, overlap_w, overlap_h, decoded);
-    } else {
+    // A plain image's decoded pixels are all drawn: what lies under it is
+    // needed only where the data runs out.
+    bool plain = !id->interlace && state->gce.trans < 0;
+    if (!plain)
         fill_from_canvas(image, id, state, overlap_w, overlap_h, 0);
-        decode_gif_image_with(file, code_size, image, id->interlace, state->gce.trans,
-                              &state->decode);
-    }
+    size_t decoded = decode_gif_image(file, code_size, image, id->interlace, state->gce.trans,
+                                      state->decoder);
+    if (plain)
+        fill_from_canvas(image, id, state, overlap_w, overlap_h, decoded);
     frame->bmp = image;
     state->frame_bytes += image_bytes;
     return leave_image_on_canvas(id, state, image, saved, overlap_w, overlap_h);
@@ -480,26 +479,24 @@ int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim)
         return 1;
     state.canvas_w = screen->w;
     state.canvas_h = screen->h;
+    state.decoder = make_gif_decoder();
+    if (!state.decoder)
+        return 1;
     reset_gce(&state.gce);
 
+    image_result result = IMAGE_DONE;
     int byte;
-    while ((byte = fgetc(file)) != EOF && byte != 0x3B) {
-        if (byte == 0x21) {
-            if (!read_extension(file, &state.gce))
-                break;
-        } else if (byte == 0x2C) {
-            image_result result = read_image(file, &state);
-            if (result == IMAGE_FAILED) {
-                if (state.canvas)
-                    destroy_bitmap(state.canvas);
-                return 1;
-            }
-            if (result == IMAGE_END_OF_FILE)
-                break;
-        }
+    while (result == IMAGE_DONE && (byte = fgetc(file)) != EOF && byte != 0x3B) {
+        if (byte == 0x21 && !read_extension(file, &state.gce))
+            break;
+        if (byte == 0x2C)
+            result = read_image(file, &state);
     }
     if (state.canvas)
         destroy_bitmap(state.canvas);
+    free_gif_decoder(state.decoder);
+    if (result == IMAGE_FAILED)
+        return 1;
     // Images cut off in their descriptor never became frames.
     anim->num_frames = state.frame;
     return 0;

@@ -1,6 +1,5 @@
 #include "support/library_reference.h"
 
-// screen.h before allegro.h, whose SCREEN_W macro clashes with it.
 #include "display/screen.h"
 #include "export/export.h"
 #include "common/address_text.h"
