@@ -10,7 +10,7 @@ build=${1:?usage: run_all.sh <build dir>}
 build=$(cd "$build" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 seconds=${FUZZ_SECONDS:-60}
-suite=${GIF_SUITE:-$here/../../shared/gif-suite/gifs}
+suite=${GIF_SUITE:-$here/../tests/data/gif-suite/gifs}
 work=$build/fuzz-corpus
 failed=0
 
