@@ -64,6 +64,9 @@ TEST(DataFiles, GradientBitmapsLoadAtTheirDataSetSize)
 // Decoded by giflib: eight frames, every pixel indexes its colour table and
 // every entry of that table is a colour of the sample's palette (the remap
 // looks up each entry up to the highest one used and stops on a stranger).
+// The tool turns colours at entries 0 and 1 transparent: no pixel has entry
+// 0's colour (entry 1 is the background), and black, which the outlines
+// use, is an entry of its own.
 TEST(DataFiles, SamplesUseOnlyTheirPaletteColours)
 {
     const struct { const char *gif, *palette; } samples[] = {
@@ -72,7 +75,7 @@ TEST(DataFiles, SamplesUseOnlyTheirPaletteColours)
         {"sample_pst_interlaced.gif", "pal_pst.bin"}};
     for (const auto &s : samples) {
         SCOPED_TRACE(s.gif);
-        std::set<rgb> palette = read_palette_colours(s.palette);
+        std::set<rgb> palette = read_palette_colours(s.palette), used;
         int error = 0;
         GifFileType *gif = DGifOpenFileName(bin_path(s.gif).c_str(), &error);
         ASSERT_NE(gif, nullptr);
@@ -86,9 +89,16 @@ TEST(DataFiles, SamplesUseOnlyTheirPaletteColours)
                 const GifColorType &k = map->Colors[c];
                 EXPECT_TRUE(palette.count({k.Red, k.Green, k.Blue})) << "frame " << i << " entry " << c;
             }
-            for (int p = 0; p < img.ImageDesc.Width * img.ImageDesc.Height; p++)
+            for (int p = 0; p < img.ImageDesc.Width * img.ImageDesc.Height; p++) {
                 ASSERT_LT(img.RasterBits[p], map->ColorCount) << "frame " << i;
+                const GifColorType &k = map->Colors[img.RasterBits[p]];
+                used.insert({k.Red, k.Green, k.Blue});
+            }
         }
+        std::vector<uint8_t> bytes = read_bytes(s.palette);
+        EXPECT_EQ(used.count({bytes[0], bytes[1], bytes[2]}), 0u);
+        EXPECT_EQ(used.count({0, 0, 0}), 1u);
+        EXPECT_NE(rgb({bytes[3], bytes[4], bytes[5]}), rgb({0, 0, 0}));
         DGifCloseFile(gif, &error);
     }
 }

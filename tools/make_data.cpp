@@ -77,10 +77,24 @@ void make_colours_distinct(std::vector<rgb> &pal)
     }
 }
 
+// The tool turns a colour found at entry 0 or 1 into index 0, the
+// transparent background of the preview and of every exported frame. So
+// both entries hold key colours that no sprite draws with: entry 1 is the
+// background the samples are drawn on, entry 0 a second key that nothing
+// uses. Black, which outlines need, has an entry of its own.
+const rgb SPARE_KEY = {0, 255, 0};
+const rgb BACKGROUND = {255, 0, 255};
 const rgb BLACK = {0, 0, 0};
-const rgb BACKGROUND = {255, 0, 255}; // entry 1, shown transparent by the tool
-const rgb OUTLINE = {30, 20, 38};
 const rgb HIGHLIGHT = {246, 244, 232};
+
+// Entries 0 .. 3, the same in both palettes.
+void fill_fixed_entries(std::vector<rgb> &pal)
+{
+    pal[0] = SPARE_KEY;
+    pal[1] = BACKGROUND;
+    pal[2] = BLACK;
+    pal[3] = HIGHLIGHT;
+}
 
 const ramp_style SKIN = {24, 0.55, 0.20, 0.90};
 const ramp_style HAIR = {26, 0.55, 0.06, 0.52};
@@ -95,10 +109,7 @@ const ramp_style TAN_LEATHER = {32, 0.45, 0.20, 0.76};
 std::vector<rgb> build_bg2_palette()
 {
     std::vector<rgb> pal(256);
-    pal[0] = BLACK;
-    pal[1] = BACKGROUND;
-    pal[2] = OUTLINE;
-    pal[3] = HIGHLIGHT;
+    fill_fixed_entries(pal);
     const ramp_style a_slots[7] = {SKIN, HAIR, RED_CLOTH, BLUE_CLOTH, GREEN_CLOTH, STEEL, GOLD};
     for (int i = 0; i < 7; i++)
         fill_ramp(pal, 4 + 12 * i, 12, a_slots[i]);
@@ -116,10 +127,7 @@ std::vector<rgb> build_bg2_palette()
 std::vector<rgb> build_pst_palette()
 {
     std::vector<rgb> pal(256);
-    pal[0] = BLACK;
-    pal[1] = BACKGROUND;
-    pal[2] = OUTLINE;
-    pal[3] = HIGHLIGHT;
+    fill_fixed_entries(pal);
     fill_ramp(pal, 4, 12, {0, 0.0, 0.10, 0.92});        // fixed greys
     fill_ramp(pal, 16, 16, SKIN);                        // A1
     fill_ramp(pal, 32, 16, HAIR);                        // A2
@@ -514,6 +522,20 @@ bool write_interlaced_sample(const std::string &path, const figure_colours &fc,
                           list_table_colours(global_entries, pal), frames);
 }
 
+// The palette as a 16 x 16 image for bringing other animations onto it
+// (ImageMagick's -remap): every entry a sprite may use, entry 1 (the
+// background) standing in for entry 0 so that no colour is mapped to the
+// spare key.
+bool write_remap_image(const std::string &path, const std::vector<rgb> &pal)
+{
+    std::vector<rgb> table = pal;
+    table[0] = pal[1];
+    gif_out_frame frame{0, 0, 16, 16, std::vector<uint8_t>(256), 0, false, {}};
+    for (int i = 0; i < 256; i++)
+        frame.pixels[i] = static_cast<uint8_t>(i);
+    return write_gif_file(path.c_str(), 16, 16, table, {frame});
+}
+
 bool write_palette_file(const std::string &path, const std::vector<rgb> &pal)
 {
     FILE *file = std::fopen(path.c_str(), "wb");
@@ -549,6 +571,8 @@ int main(int argc, char **argv)
     std::vector<rgb> pst = build_pst_palette();
     bool ok = report(write_palette_file(dir + "pal_bg2.bin", bg2), dir + "pal_bg2.bin");
     ok &= report(write_palette_file(dir + "pal_pst.bin", pst), dir + "pal_pst.bin");
+    ok &= report(write_remap_image(dir + "remap_bg2.gif", bg2), dir + "remap_bg2.gif");
+    ok &= report(write_remap_image(dir + "remap_pst.gif", pst), dir + "remap_pst.gif");
     ok &= report(write_gradient_bitmap(dir + "cmaps_bg2_12.bmp", list_gradient_styles(24, 9, 10), 12),
                  dir + "cmaps_bg2_12.bmp");
     ok &= report(write_gradient_bitmap(dir + "cmaps_pst_32.bmp", list_gradient_styles(16, 0, 8), 32),
