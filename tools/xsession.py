@@ -27,7 +27,7 @@ WHITE = (255, 255, 255)
 STATUS_BOX = (50, 450, 250, 468)  # "Frame : n" and "Zoom  : n%"
 PANELS = {"bg2": (7, 28), "pst": (4, 8)}  # A slots, all slots
 # A failure bound only: nothing waits this long unless the program is stuck.
-TIMEOUT = 120
+TIMEOUT = 60
 
 
 def die_with_parent():
@@ -142,7 +142,7 @@ class Session:
                                    "output ends with:\n%s" % (self.process.returncode, what, tail))
             if time.monotonic() > deadline:
                 if fail:
-                    raise RuntimeError("no %s after %d s" % (what, self.timeout))
+                    raise RuntimeError("%s did not come within %d s" % (what, self.timeout))
                 return None
             time.sleep(0.02)
 
@@ -164,7 +164,7 @@ class Session:
     def wait_for_panel(self):
         for attempt in range(3):
             try:
-                shown = self.wait_until("its window", self.panel)
+                shown = self.wait_until("the window", self.panel)
                 break
             except RuntimeError:
                 if not self.restart_failed_mode(attempt):
@@ -257,7 +257,7 @@ class Session:
 
     def quit(self):
         """Esc held until the program has ended; returns its status."""
-        self.press_until("Escape", "the end", lambda: self.process.poll() is not None)
+        self.press_until("Escape", "the program's end", lambda: self.process.poll() is not None)
         return self.process.returncode
 
     def stop(self):
