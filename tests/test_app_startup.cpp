@@ -1,154 +1,91 @@
-// Start-up as a process: the exact lines it prints and the status it ends
-// with, for the command line, the directory change and the early failures.
+// Start-up as a process without a display, the first zoom, the data files.
 #include <allegro.h>
-#include <cerrno>
 #include <gtest/gtest.h>
-#include <regex>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sys/wait.h>
 
 #include "app/app.h"
-#include "support/app_process.h"
-#include "support/gif_writer.h"
+#include "common/trace.h"
+#include "gif/gif_anim.h"
+#include "palette/gradients.h"
 
-namespace {
+const std::string bin = std::string(HUESMITH_BIN_DIR) + "/";
 
-const std::string bin_dir = HUESMITH_BIN_DIR;
-
-std::string library_lines()
+TEST(StartupProcess, CommandLineWorkingDirectoryAndEarlyFailures)
 {
-    return std::string("ALLEGRO_PLATFORM_STR = ") + ALLEGRO_PLATFORM_STR + "\n" +
-           "allegro_id           = " + allegro_id + "\n\n";
-}
-
-// The library's words for a graphics mode that cannot be had here.
-std::string no_display_error()
-{
-    static std::string text;
-    if (text.empty()) {
-        install_allegro(SYSTEM_NONE, &errno, atexit);
-        set_color_depth(32);
-        EXPECT_NE(set_gfx_mode(GFX_AUTODETECT_WINDOWED, 800, 600, 0, 0), 0);
-        text = allegro_error;
+    // The program, its files and an 8 x 8 GIF screen without images; an empty directory to start in.
+    char pattern[] = "/tmp/huesmith_start_XXXXXX", start_pattern[] = "/tmp/huesmith_start_XXXXXX";
+    std::string dir = mkdtemp(pattern), start = mkdtemp(start_pattern);
+    for (std::string file : {"huesmith", "sample_bg2.gif", "pal_pst.bin"})
+        std::filesystem::copy_file(bin + file, dir + "/" + file);
+    std::ofstream(dir + "/empty.gif") << std::string("GIF89a\x08\0\x08\0\0\0\0;", 14);
+    const std::string no_frame = "num_frames   = 0\nnum_palettes = 1\ntotal size   = 24 + 0 + 768 = 792\nno frame in empty.gif\n";
+    // argv[0], the arguments, the status and the end of the output (a cut last line: somewhere in it).
+    const struct { std::string argv0, args; int status; std::string end; } cases[] = {
+        {dir + "/huesmith", "", 0, "\n\nsyntaxe : huesmith.exe <file.gif>\n"},
+        // Options match whole arguments in any case, anywhere; the GIF path is the first argument.
+        {dir + "/huesmith", "sample_bg2.gif -Pcx -pSt", 1, "<pal_pst.bin>\nerror : "},
+        {dir + "/huesmith", "sample_bg2.gif -pstx", 1, "<pal_bg2.bin>\ncan't open <pal_bg2.bin>\n"},
+        {dir + "/huesmith", "-pst sample_bg2.gif", 1, "\nchdir(" + dir + ")\ncan't load -pst\n"},
+        // Files are looked up beside the program; without a '/' past position 0 the directory stays.
+        {dir + "/huesmith", "empty.gif", 1, "\nchdir(" + dir + ")\n" + no_frame},
+        {"huesmith", "empty.gif", 1, "\nchdir()\n" + no_frame},
+        {"/huesmith", "empty.gif", 1, "\nchdir()\n" + no_frame}};
+    for (const auto &c : cases) {
+        int raw = std::system(("cd " + (c.argv0.size() > 10 ? start : dir) + " && env -u DISPLAY bash -c 'exec -a " +
+                               c.argv0 + " " + dir + "/huesmith " + c.args + "' >" + start + ".out 2>/dev/null").c_str());
+        std::ifstream in(start + ".out");
+        std::string out(std::istreambuf_iterator<char>(in), {});
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << c.argv0 << " " << c.args;
+        size_t at = c.end.back() == '\n' ? out.size() - std::min(out.size(), c.end.size()) : out.rfind(c.end);
+        EXPECT_EQ(out.substr(std::min(at, out.size()), c.end.size()), c.end) << c.argv0 << " " << c.args << ":\n" << out;
     }
-    return "error : " + text + "\n";
-}
-
-void write_gif(const std::string &path, byte_list gif)
-{
-    gif.push_back(0x3B);
-    ASSERT_TRUE(write_file(path, std::string(gif.begin(), gif.end())));
-}
-
-// A temp dir with a copy of the program, the named build files, and GIFs:
-// "two.gif" (a 4 x 3 image, then a 2 x 2 one at (1, 1)), "empty.gif" (no
-// image) and "huge.gif" (no image, a 65535 x 65535 screen).
-std::string make_program_dir(const std::vector<std::string> &files)
-{
-    std::string dir = make_temp_dir();
-    EXPECT_TRUE(copy_file(bin_dir + "/huesmith", dir + "/huesmith"));
-    for (const std::string &file : files)
-        EXPECT_TRUE(copy_file(bin_dir + "/" + file, dir + "/" + file)) << file;
-    byte_list two = make_gif_screen(4, 3, 2, 0);
-    append_gif_image(two, 0, 0, 4, 3, 0, 2, {0, 1, 2, 3, 3, 2, 1, 0, 1, 1, 2, 2});
-    append_gif_image(two, 1, 1, 2, 2, 0, 2, {3, 3, 3, 3});
-    write_gif(dir + "/two.gif", two);
-    write_gif(dir + "/empty.gif", make_gif_screen(8, 8, 1, 0));
-    write_gif(dir + "/huge.gif", make_gif_screen(65535, 65535, 1, 0));
-    return dir;
-}
-
-TEST(StartupProcess, CommandLineOptionsAndEarlyFailures)
-{
-    std::string dir = make_program_dir({"sample_bg2.gif", "pal_pst.bin"});
-    const std::string head = library_lines() + "chdir(" + dir + ")\n";
-    const std::string pst_then_no_display = "loading global palette <pal_pst.bin>\n" + no_display_error();
-    struct run_case {
-        std::vector<std::string> args;
-        int status;
-        std::string output;  // whole output, or its end when tail_only
-        bool tail_only;
-    } cases[] = {
-        {{}, 0, library_lines() + "syntaxe : huesmith.exe <file.gif>\n", false},
-        // Options match whole arguments in any case, anywhere.
-        {{"sample_bg2.gif", "-PST", "-pcx"}, 1, pst_then_no_display, true},
-        {{"sample_bg2.gif", "-Pcx", "-pSt"}, 1, pst_then_no_display, true},
-        {{"sample_bg2.gif", "-pstx"}, 1, "<pal_bg2.bin>\ncan't open <pal_bg2.bin>\n", true},
-        // The GIF path is the first argument, even when it is an option.
-        {{"-pst", "sample_bg2.gif"}, 1, head + "can't load -pst\n", false},
-        {{"empty.gif"}, 1,
-         head + "num_frames   = 0\nnum_palettes = 1\ntotal size   = 24 + 0 + 768 = 792\nno frame in empty.gif\n",
-         false},
-        {{"huge.gif"}, 1, "can't load huge.gif\n", true},
-    };
-    for (const run_case &c : cases) {
-        process_result run = run_process(dir + "/huesmith", dir + "/huesmith", c.args, dir);
-        std::string label = c.args.empty() ? "no argument" : c.args[0] + " " + std::to_string(c.args.size());
-        EXPECT_EQ(run.status, c.status) << label;
-        std::string seen = run.output;
-        if (c.tail_only && seen.size() > c.output.size())
-            seen = seen.substr(seen.size() - c.output.size());
-        EXPECT_EQ(seen, c.output) << label;
-    }
-}
-
-TEST(StartupProcess, WorkingDirectoryIsTheProgramsOwn)
-{
-    std::string program_dir = make_program_dir({});
-    std::string start_dir = make_temp_dir();
-    write_gif(start_dir + "/here.gif", make_gif_screen(8, 8, 1, 0));
-    const std::string program = program_dir + "/huesmith";
-
-    // A relative GIF path is looked up beside the program, not where it started.
-    process_result run = run_process(program, program, {"here.gif"}, start_dir);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, library_lines() + "chdir(" + program_dir + ")\ncan't load here.gif\n");
-
-    // Without a '/' past position 0 the directory is left as it was.
-    for (const std::string argv0 : {"huesmith", "/huesmith"}) {
-        run = run_process(program, argv0, {"here.gif"}, start_dir);
-        EXPECT_EQ(run.output.substr(0, library_lines().size() + 8), library_lines() + "chdir()\n")
-            << argv0;
-        EXPECT_NE(run.output.find("no frame in here.gif\n"), std::string::npos) << argv0;
-    }
-}
-
-TEST(StartupProcess, ReaderTraceAndFrameTableThenNoDisplay)
-{
-    std::string dir = make_program_dir({"pal_bg2.bin"});
-    process_result run = run_process(dir + "/huesmith", dir + "/huesmith", {"two.gif"}, dir);
-    EXPECT_EQ(run.status, 1);
-
-    const std::string image_lines = "0x2C Image Descriptor\n"
-                                    "   gif_id.local_palette_flag  = 0\n"
-                                    "   gif_id.interlace           = 0\n"
-                                    "   gif_id.sort_flag           = 0\n"
-                                    "   gif_id.palette_size        = 2\n"
-                                    "   sz                         = 2\n"
-                                    "   g->have_global_palette    = 1\n"
-                                    "   gif_id.local_palette_flag = 0\n";
-    auto frame_lines = [](int i, const char *pos, const char *size) {
-        return "\nframe   " + std::to_string(i) + "\n   .pos   = " + pos + "\n   .w, h  = " + size +
-               "\n   .pal   = 0\n   .trans = -1\n   .delay = 0\n   .bmp   = 0xADDRESS\n";
-    };
-    std::string expected = library_lines() + "chdir(" + dir + ")\n" +
-                           "num_frames   = 2\nnum_palettes = 1\ntotal size   = 24 + 48 + 768 = 840\n" +
-                           image_lines + "sub_bmp = (0, 0), w =4, h =3\n" + image_lines +
-                           "sub_bmp = (1, 1), w =2, h =2\n" + frame_lines(0, "  0,   0", "  4,   3") +
-                           frame_lines(1, "  1,   1", "  2,   2") +
-                           "loading global palette <pal_bg2.bin>\n" + no_display_error();
-    // Addresses: exactly one 0x, then 16 upper-case hex digits.
-    EXPECT_EQ(std::regex_replace(run.output, std::regex("0x[0-9A-F]{16}\n"), "0xADDRESS\n"), expected);
+    std::filesystem::remove_all(dir), std::filesystem::remove_all(start), std::filesystem::remove(start + ".out");
 }
 
 TEST(FirstZoom, LargestMultipleOfTenStrictlyInsideThePreview)
 {
-    struct zoom_case {
-        int w, h, zoom;
-    } cases[] = {
-        {1, 1, 990},     {64, 64, 460},  {100, 100, 290}, {300, 450, 90},  {299, 449, 100},
-        {640, 480, 40},  {2999, 10, 10}, {3000, 10, 100}, {10, 4500, 100}, {65535, 65535, 100},
-    };
-    for (const zoom_case &c : cases)
-        EXPECT_EQ(choose_first_zoom(c.w, c.h), c.zoom) << c.w << " x " << c.h;
+    const int cases[][3] = {{1, 1, 990},    {64, 64, 460},  {100, 100, 290}, {300, 450, 90},  {299, 449, 100},
+                            {640, 480, 40}, {2999, 10, 10}, {3000, 10, 100}, {10, 4500, 100}, {65535, 65535, 100}};
+    for (auto [w, h, zoom] : cases)
+        EXPECT_EQ(choose_first_zoom(w, h), zoom) << w << " x " << h;
 }
 
-} // namespace
+// Palettes of 256 distinct colours (a repeat is an entry no pixel reaches), gradients of their
+// set's size, samples of eight frames in palette colours only (the remap stops on a stranger).
+// No pixel has entry 0's colour (entry 1 is the background); black, the outlines', has its own.
+TEST(DataFiles, PalettesGradientsAndSamplesFitTogether)
+{
+    install_allegro(SYSTEM_NONE, &errno, atexit);
+    for (auto [sample, palette, gradients, w, h] : {std::tuple("sample_bg2.gif", "pal_bg2.bin", "cmaps_bg2_12.bmp", 12, 116),
+                                                   {"sample_pst.gif", "pal_pst.bin", "cmaps_pst_32.bmp", 32, 79},
+                                                   {"sample_pst_interlaced.gif", "pal_pst.bin", "cmaps_pst_32.bmp", 32, 79}}) {
+        // The whole table read from it: cells past the bitmap, in columns (bg2) or rows (pst), are black.
+        set_color_depth(24);
+        BITMAP *bmp = load_bitmap((bin + gradients).c_str(), nullptr);
+        ASSERT_TRUE(bmp && bmp->w == w && bmp->h == h && load_cmaps((bin + gradients).c_str(), 32, 116)) << gradients;
+        for (int p = 0; p < 32 * 116; p++) {
+            int x = p % 32, y = p / 32, pixel = x < w && y < h ? getpixel(bmp, x, y) : 0;
+            ASSERT_EQ(makecol24(gradient_table[y][x][0], gradient_table[y][x][1], gradient_table[y][x][2]), pixel) << x << "," << y;
+        }
+        destroy_bitmap(bmp);
+        std::ifstream in(bin + palette, std::ios::binary);
+        std::string bytes(std::istreambuf_iterator<char>(in), {}), black(3, '\0');
+        std::set<std::string> colours, used;
+        for (size_t i = 0; i + 2 < bytes.size(); i += 3)
+            colours.insert(bytes.substr(i, 3));
+        EXPECT_EQ(std::make_pair(bytes.size(), colours.size()), std::make_pair(size_t(768), size_t(256))) << palette;
+        glb_quiet = true, set_color_depth(8);
+        gif_anim *anim = load_gif_anim((bin + sample).c_str());
+        ASSERT_TRUE(anim && anim->num_frames == 8) << sample;
+        for (const gif_frame &f : std::vector<gif_frame>(anim->frames, anim->frames + 8))
+            for (int p = 0; p < f.w * f.h; p++)
+                used.insert(std::string(reinterpret_cast<char *>(anim->palettes) + 768 * f.pal + 3 * f.bmp->line[p / f.w][p % f.w], 3));
+        destroy_gif_anim(anim);
+        EXPECT_TRUE(std::includes(colours.begin(), colours.end(), used.begin(), used.end())) << sample;
+        EXPECT_EQ(std::make_tuple(used.count(bytes.substr(0, 3)), used.count(black), bytes.substr(3, 3) == black),
+                  std::make_tuple(size_t(0), size_t(1), false)) << sample;
+    }
+}
