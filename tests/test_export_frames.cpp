@@ -81,11 +81,12 @@ TEST_F(ExportTest, UnwritableFrameIsSkippedAndTooBigACanvasWritesNothing)
     ASSERT_EQ(mkdir("frame000.bmp", 0755), 0);
     testing::internal::CaptureStdout();
     save_all_frames(&anim, 100, 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't save <frame000.bmp>\n");
+    const std::string summary = " frames to <" + std::filesystem::current_path().string() + ">\n";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't save <frame000.bmp>\nexported 1" + summary);
     EXPECT_EQ(read_bytes("frame001.bmp").size(), 1078u + 8 * 4);
     std::tie(anim.w, anim.h, glb_zoom, key[KEY_S], key[KEY_RIGHT]) = std::make_tuple(30000, 30000, 1000, 1, 1);
     testing::internal::CaptureStdout();
     handle_keys(&anim, bg2);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't create save_bmp 300000 * 300000\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't create save_bmp 300000 * 300000\nexported 0" + summary);
     EXPECT_EQ(std::make_pair(glb_test_releases, read_bytes("last_palshift.bin").at(0)), std::make_pair(std::vector<int>{KEY_S}, uint8_t(1)));
 }

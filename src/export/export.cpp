@@ -7,6 +7,9 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "common/checked_bitmap.h"
@@ -163,7 +166,7 @@ static bool write_file_bytes(const char *name, const std::vector<uint8_t> &bytes
 // took most of the export's time; the coding here works on rows. A file
 // that could not be written is left alone: patching would recolour a stale
 // file of the same name.
-static void save_export_frame(BITMAP *save_bmp, const char *name, int pcx_flag,
+static bool save_export_frame(BITMAP *save_bmp, const char *name, int pcx_flag,
                               std::vector<uint8_t> &bytes)
 {
     if (pcx_flag)
@@ -172,36 +175,76 @@ static void save_export_frame(BITMAP *save_bmp, const char *name, int pcx_flag,
         encode_bmp(save_bmp, display_palette, bytes);
     if (!write_file_bytes(name, bytes)) {
         printf("can't save <%s>\n", name);
-        return;
+        return false;
     }
     if (pcx_flag)
         modify_pcx_palette(name);
     else
         modify_bmp_palette(name);
+    return true;
 }
 
-void save_all_frames(const gif_anim *anim, int zoom, int pcx_flag)
+std::string glb_export_dir;
+
+// The directory and every missing parent made; false when it cannot be had.
+static bool make_export_dir(const std::string &dir)
 {
-    if (!anim || !glb_sprite_8bpp)
-        return;
+    for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1))
+        mkdir(dir.substr(0, slash).c_str(), 0755);
+    mkdir(dir.c_str(), 0755);
+    struct stat info;
+    return stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string format_export_summary(int frames)
+{
+    std::string dir = glb_export_dir;
+    if (dir.empty()) {
+        char *here = getcwd(nullptr, 0);
+        dir = here ? here : ".";
+        std::free(here);
+    }
+    return "exported " + std::to_string(frames) + " frames to <" + dir + ">";
+}
+
+// Writes every frame into glb_export_dir, made if missing; returns the
+// number written.
+static int write_frames(const gif_anim *anim, int zoom, int pcx_flag)
+{
+    if (!glb_export_dir.empty() && !make_export_dir(glb_export_dir)) {
+        printf("can't create <%s>\n", glb_export_dir.c_str());
+        return 0;
+    }
     int w, h;
     compute_export_size(zoom, anim->w, anim->h, &w, &h);
     BITMAP *save_bmp = create_checked_bitmap(8, w, h);
     if (!save_bmp) {
         // The session goes on: the loop still saves the slot choices.
         printf("can't create save_bmp %i * %i\n", w, h);
-        return;
+        return 0;
     }
     clear_to_color(save_bmp, 0);
     const char *extension = pcx_flag ? ".pcx" : ".bmp";
+    std::string dir = glb_export_dir.empty() ? "" : glb_export_dir + "/";
     std::vector<uint8_t> bytes; // one file's bytes, kept for the next frame
+    int written = 0;
     for (int32_t i = 0; i < anim->num_frames; i++) {
         char name[32];
         snprintf(name, sizeof name, "frame%03i%s", static_cast<int>(i), extension);
         scale_export_frame(anim->frames[i], save_bmp);
-        save_export_frame(save_bmp, name, pcx_flag, bytes);
+        written += save_export_frame(save_bmp, (dir + name).c_str(), pcx_flag, bytes);
     }
     destroy_bitmap(save_bmp);
+    return written;
+}
+
+int save_all_frames(const gif_anim *anim, int zoom, int pcx_flag)
+{
+    if (!anim || !glb_sprite_8bpp)
+        return 0;
+    int written = write_frames(anim, zoom, pcx_flag);
+    printf("%s\n", format_export_summary(written).c_str());
+    return written;
 }
 
 // Length of an open file, or -1.
