@@ -56,6 +56,11 @@ TEST_F(Palette, RemapTakesTheFirstEntryOfEachColourAndTracesIt)
     *a = {1, 1, 1, 1, static_cast<gif_frame *>(calloc(1, sizeof(gif_frame))), static_cast<uint8_t *>(calloc(1, 768))};
     a->frames[0].pal = -1;
     EXPECT_CHILD_OUTPUT(remap_pixels(a), 1, ("gif_anim = " + format_address(a) + "\n# frame  = 1\n\nframe 0\nerror : frame 0 has no color table\n"));
+    // A colour the palette lacks: its line, then the nearest entry, the first of two equal ones.
+    std::fill_n(glb_palette[5], 3, 20), std::fill_n(glb_palette[9], 3, 20), glb_palette_file = "pal.bin";
+    std::copy_n(glb_palette[5], 3, a->palettes), a->palettes[0] = 21, a->frames[0].pal = 0;
+    EXPECT_CHILD_OUTPUT(remap_pixels(a), 1, ("gif_anim = " + format_address(a) + "\n# frame  = 1\n\nframe 0\n   color 0  --> error : frame 0, color 0 not found in glb palette\n"
+                                             "hint : recolour (21, 20, 20) with a colour of <pal.bin>; the nearest is entry 5 (20, 20, 20)\n"));
     destroy_gif_anim(a);
 }
 

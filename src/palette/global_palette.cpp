@@ -2,6 +2,7 @@
 
 #include "common/address_text.h"
 #include "common/checked_bitmap.h"
+#include "common/trace.h"
 #include "gif/gif_anim.h"
 
 #include <algorithm>
@@ -12,12 +13,14 @@
 #include <cstring>
 
 uint8_t glb_palette[256][3];
+std::string glb_palette_file;
 
 bool load_glb_palette(const char *file)
 {
     FILE *in = std::fopen(file, "rb");
     if (!in)
         return false;
+    glb_palette_file = file;
     // A short file is accepted: the end-of-file value's low byte (255)
     // stands in for every missing byte.
     for (int e = 0; e < 256; e++)
@@ -107,6 +110,8 @@ static int find_glb_color(const color_index &index, const uint8_t *rgb)
 // flushed piece by piece, and printf's formatting costs more than the rest.
 static void print_number(const char *text, size_t text_length, int n, const char *after)
 {
+    if (glb_quiet)
+        return;
     char digits[12];
     char *end = digits + sizeof digits, *p = end;
     unsigned int u = n < 0 ? 0u - unsigned(n) : unsigned(n);
@@ -122,6 +127,32 @@ static void print_number(const char *text, size_t text_length, int n, const char
     std::fflush(stdout);
 }
 
+// First glb_palette entry nearest to the colour (squared distance of the
+// three components).
+static int find_nearest_color(const uint8_t *rgb)
+{
+    int nearest = 0, best = 3 * 255 * 255 + 1;
+    for (int j = 0; j < 256; j++) {
+        int d = 0;
+        for (int k = 0; k < 3; k++)
+            d += (glb_palette[j][k] - rgb[k]) * (glb_palette[j][k] - rgb[k]);
+        if (d < best) {
+            best = d;
+            nearest = j;
+        }
+    }
+    return nearest;
+}
+
+// What to do about a colour that glb_palette lacks.
+static void print_missing_color_hint(const uint8_t *rgb)
+{
+    int j = find_nearest_color(rgb);
+    std::printf("hint : recolour (%i, %i, %i) with a colour of <%s>; the nearest is entry %i (%i, %i, %i)\n",
+                rgb[0], rgb[1], rgb[2], glb_palette_file.c_str(), j, glb_palette[j][0], glb_palette[j][1],
+                glb_palette[j][2]);
+}
+
 // Fills table entries 0..max for frame i, tracing each lookup; a colour
 // missing from glb_palette ends the process.
 static void build_remap_table(gif_anim *anim, int i, int max, const color_index &index,
@@ -135,6 +166,7 @@ static void build_remap_table(gif_anim *anim, int i, int max, const color_index 
         int j = find_glb_color(index, colors + c * 3);
         if (j < 0) {
             std::printf("error : frame %i, color %i not found in glb palette\n", i, c);
+            print_missing_color_hint(colors + c * 3);
             end_remap(anim);
         }
         // Entry 1 is folded onto entry 0; the trace still shows the match.
@@ -165,10 +197,12 @@ static void rewrite_pixels(gif_frame &frame, const std::array<uint8_t, 256> &tab
 
 void remap_pixels(gif_anim *anim)
 {
-    std::printf("gif_anim = %s\n", format_address(anim).c_str());
-    std::fflush(stdout);
-    std::printf("# frame  = %i\n", anim->num_frames);
-    std::fflush(stdout);
+    if (!glb_quiet) {
+        std::printf("gif_anim = %s\n", format_address(anim).c_str());
+        std::fflush(stdout);
+        std::printf("# frame  = %i\n", anim->num_frames);
+        std::fflush(stdout);
+    }
     color_index index;
     build_color_index(index);
     std::array<uint8_t, 256> table{};

@@ -6,7 +6,9 @@
 #include "palette/global_palette.h"
 #include "palette/gradients.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -79,6 +81,28 @@ static void set_palette_entry(int e, const uint8_t *rgb)
 static const slot_group &find_slot_group(const panel_layout &layout, int s)
 {
     return s < layout.a.count ? layout.a : layout.b;
+}
+
+int count_group_slots(const data_set &set, char group)
+{
+    const panel_layout &layout = get_panel_layout(set);
+    group = char(std::toupper(static_cast<unsigned char>(group)));
+    return group == 'A' ? layout.a.count : group == 'B' ? layout.b.count : 0;
+}
+
+int find_slot_by_name(const data_set &set, const char *name)
+{
+    int count = count_group_slots(set, name[0]);
+    const char *digits = name[0] ? name + 1 : name;
+    // The number as the panel writes it: one or two digits, no leading zero.
+    size_t length = std::strlen(digits);
+    if (length == 0 || length > 2 || digits[0] == '0' || std::strspn(digits, "0123456789") != length)
+        return -1;
+    int number = std::atoi(digits);
+    if (number > count)
+        return -1;
+    bool is_b = std::toupper(static_cast<unsigned char>(name[0])) == 'B';
+    return (is_b ? count_group_slots(set, 'A') : 0) + number - 1;
 }
 
 static int find_slot_y(const panel_layout &layout, int s)

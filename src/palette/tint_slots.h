@@ -19,6 +19,12 @@ extern PALETTE display_palette;         // the same at 6 bits, for the library
 // The active data set's palshift table.
 int32_t *active_palshift(const data_set &set);
 
+// Slots in group 'A' or 'B' of the data set (0 for any other letter).
+int count_group_slots(const data_set &set, char group);
+// Slot index of the slot the panel shows as "color " + name ("A2", "b10"),
+// -1 when the data set has none of that name.
+int find_slot_by_name(const data_set &set, const char *name);
+
 // Draws the panel into glb_buffer and rebuilds both palettes.
 void draw_tint_panel(const data_set &set);
 // Rebuilds both palettes only, as draw_tint_panel does.
