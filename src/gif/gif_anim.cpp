@@ -2,13 +2,18 @@
 
 #include "common/address_text.h"
 #include "common/checked_bitmap.h"
+#include "common/trace.h"
 #include "gif/gif_lzw.h"
 
 #include <algorithm>
 #include <climits>
 #include <allegro.h>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+// The block trace and the frame table are trace lines, which -quiet silences.
+#define printf(...) (glb_quiet ? 0 : std::printf(__VA_ARGS__))
 
 // A few header bytes can claim images of 65535 x 65535 pixels each; this
 // bounds what one file can make the reader allocate.
