@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 struct gif_anim;
 struct data_set;
@@ -9,6 +12,29 @@ struct data_set;
 extern int pcx_flag;                        // 1 when -pcx was given: export PCX
 extern void (*glb_pause)(unsigned int ms);  // the key pauses; the library's rest
 extern void (*glb_wait_release)(int scancode); // Home's and S's wait; spins on key[]
+
+// What the command line asks for.
+struct command_line {
+    const char *gif_path;      // the first argument, as given
+    bool pst, pcx;             // -pst, -pcx
+    bool batch;                // -export: export without a window, then end
+    bool quiet;                // -quiet: no trace lines
+    bool help;                 // -help, --help, -h
+    int32_t zoom;              // -zoom=N, 0 when not given
+    std::vector<std::pair<int32_t, int32_t>> tints; // (slot, row) pairs of -tint=
+    std::string out_dir;       // -out=DIR as given, empty when not given
+};
+
+// Reads the options: the GIF path first, options in any case anywhere from
+// the first argument on (-pst and -pcx as always), values checked against
+// the chosen data set. False with the one line to print in error.
+bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &error);
+
+// The keys' jobs and every option, for -help.
+void print_help();
+
+// path taken from dir unless it is absolute (or dir is empty).
+std::string join_path(const std::string &dir, const std::string &path);
 
 // The whole program: start-up, main loop, orderly quit. Fatal errors end the
 // process through exit().

@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/app.h"
 #include "common/checked_bitmap.h"
+#include "common/trace.h"
 #include "display/screen.h"
+#include "export/export.h"
 #include "gif/gif_anim.h"
 #include "palette/data_set.h"
 #include "palette/global_palette.h"
@@ -35,9 +37,10 @@ int32_t choose_first_zoom(int w, int h)
 // can be opened, leaving no system driver behind; every later library call
 // would then crash. The driver-less system keeps memory bitmaps working, so
 // the run reaches the graphics mode and reports that failure in its own words.
-static void init_library()
+// A batch export asks for the driver-less system alone: it needs no display.
+static void init_library(bool batch)
 {
-    if (allegro_init() != 0)
+    if (batch || allegro_init() != 0)
         install_allegro(SYSTEM_NONE, &errno, atexit);
 }
 
@@ -60,20 +63,12 @@ static void change_to_program_dir(const char *program_path)
         }
     }
     dir[cut] = '\0';
-    std::printf("chdir(%s)\n", dir);
+    if (!glb_quiet)
+        std::printf("chdir(%s)\n", dir);
     if (chdir(dir) != 0) {
         // An empty or vanished directory leaves the working directory as it is.
     }
     std::free(dir);
-}
-
-static bool has_option(int argc, char **argv, const char *option)
-{
-    bool found = false;
-    for (int i = 1; i < argc; ++i)
-        if (strcasecmp(argv[i], option) == 0)
-            found = true;
-    return found;
 }
 
 // Ends start-up after a bitmap creation failed: the animation first, then the
@@ -134,26 +129,82 @@ static void quit_in_order(gif_anim *anim)
     glb_sub_preview = glb_buffer = glb_cmap = glb_sprite = glb_sprite_8bpp = nullptr;
 }
 
+// The working directory at start, "" when it cannot be had.
+static std::string find_start_dir()
+{
+    char *dir = getcwd(nullptr, 0);
+    std::string text = dir ? dir : "";
+    std::free(dir);
+    return text;
+}
+
+// A relative GIF path names a file in the start directory when there is
+// one there, else one beside the program.
+static std::string find_gif_file(const std::string &start_dir, const char *gif_path)
+{
+    std::string from_start = join_path(start_dir, gif_path);
+    struct stat info;
+    if (gif_path[0] != '/' && !start_dir.empty() && stat(from_start.c_str(), &info) == 0)
+        return from_start;
+    return gif_path;
+}
+
+// -export: every frame written as the window's S would write it, with the
+// palettes composed from the choices; the state file is left alone. The
+// status is 0 only when every frame was written.
+static int export_without_window(gif_anim *anim, const data_set &set, int32_t zoom)
+{
+    glb_sprite_8bpp = create_checked_bitmap(8, anim->w, anim->h);
+    if (!glb_sprite_8bpp)
+        fail_bitmap(anim, "glb_sprite_8bpp");
+    build_tint_palettes(set);
+    int written = save_all_frames(anim, zoom ? zoom : 100, pcx_flag);
+    int status = written == anim->num_frames ? 0 : 1;
+    destroy_gif_anim(anim);
+    destroy_bitmap(glb_sprite_8bpp);
+    glb_sprite_8bpp = nullptr;
+    return status;
+}
+
 int run_huesmith(int argc, char **argv)
 {
-    init_library();
-    std::printf("ALLEGRO_PLATFORM_STR = %s\n", ALLEGRO_PLATFORM_STR);
-    std::printf("allegro_id           = %s\n\n", allegro_id);
+    command_line cmd;
+    std::string error;
+    bool parsed = parse_command_line(argc, argv, cmd, error);
+    if (cmd.help) {
+        print_help();
+        std::exit(0);
+    }
+    glb_quiet = cmd.quiet;
+    init_library(cmd.batch);
+    if (!glb_quiet) {
+        std::printf("ALLEGRO_PLATFORM_STR = %s\n", ALLEGRO_PLATFORM_STR);
+        std::printf("allegro_id           = %s\n\n", allegro_id);
+    }
 
     if (argc < 2) {
         std::printf("syntaxe : huesmith.exe <file.gif>\n");
         std::exit(0);
     }
+    if (!parsed) {
+        std::printf("%s\n", error.c_str());
+        std::exit(1);
+    }
+    std::string start_dir = find_start_dir();
     change_to_program_dir(argv[0]);
 
-    pcx_flag = has_option(argc, argv, "-pcx") ? 1 : 0;
-    const data_set &set = has_option(argc, argv, "-pst") ? pst : bg2;
+    pcx_flag = cmd.pcx ? 1 : 0;
+    const data_set &set = cmd.pst ? pst : bg2;
+    if (!cmd.out_dir.empty())
+        glb_export_dir = join_path(start_dir, cmd.out_dir);
 
     load_palshift_file();
+    for (const auto &tint : cmd.tints)
+        active_palshift(set)[tint.first] = tint.second;
 
     set_color_depth(8);
-    const char *gif_path = argv[1];
-    gif_anim *anim = load_gif_anim(gif_path);
+    const char *gif_path = cmd.gif_path;
+    gif_anim *anim = load_gif_anim(find_gif_file(start_dir, gif_path).c_str());
     if (!anim) {
         std::printf("can't load %s\n", gif_path);
         std::exit(1);
@@ -166,35 +217,47 @@ int run_huesmith(int argc, char **argv)
         std::exit(1);
     }
 
-    std::printf("loading global palette <%s>\n", set.palette_file);
-    std::fflush(stdout);
+    if (!glb_quiet) {
+        std::printf("loading global palette <%s>\n", set.palette_file);
+        std::fflush(stdout);
+    }
     if (!load_glb_palette(set.palette_file)) {
         destroy_gif_anim(anim);
         std::printf("can't open <%s>\n", set.palette_file);
         std::exit(1);
     }
 
-    if (!open_window()) {
+    // Without a window the gradients are read at 32 bits, which keeps
+    // their colours whole as the window's 32 or 24 bits do.
+    if (cmd.batch)
+        set_color_depth(32);
+    else if (!open_window()) {
         destroy_gif_anim(anim);
         std::printf("error : %s\n", allegro_error);
         std::exit(1);
     }
 
-    std::printf("loading colormaps gradients <%s>\n", set.gradient_file);
-    std::fflush(stdout);
+    if (!glb_quiet) {
+        std::printf("loading colormaps gradients <%s>\n", set.gradient_file);
+        std::fflush(stdout);
+    }
     if (!load_cmaps(set.gradient_file, set.gradient_columns, set.gradient_rows)) {
         destroy_gif_anim(anim);
         std::printf("can't read <%s>\n", set.gradient_file);
         std::exit(1);
     }
 
-    std::printf("remaping pixels\n");
-    std::fflush(stdout);
+    if (!glb_quiet) {
+        std::printf("remaping pixels\n");
+        std::fflush(stdout);
+    }
     remap_pixels(anim);
+    if (cmd.batch)
+        return export_without_window(anim, set, cmd.zoom);
 
     create_surfaces(anim, set);
     glb_frame = 0;
-    glb_zoom = choose_first_zoom(anim->w, anim->h);
+    glb_zoom = cmd.zoom ? cmd.zoom : choose_first_zoom(anim->w, anim->h);
 
     install_keyboard();
     install_timer();

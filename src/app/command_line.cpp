@@ -1,0 +1,151 @@
+// The command line: options, their values, and the help text.
+#include "app/app.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "palette/data_set.h"
+#include "palette/tint_slots.h"
+
+constexpr int32_t ZOOM_OPTION_MAX = 1000;
+
+void print_help()
+{
+    std::printf(
+        "usage : huesmith <file.gif> [options]\n"
+        "\n"
+        "Shows the animation on the data set's palette beside its tint slots;\n"
+        "each slot takes its colours from the gradient row chosen for it.\n"
+        "\n"
+        "keys\n"
+        "  Up, Down            select the tint slot\n"
+        "  Left, Right         step the selected slot's gradient row\n"
+        "  Page Up, Page Down  previous / next frame\n"
+        "  +, -                zoom in / out by 10 %%, by 1 %% with Shift held\n"
+        "  Home                snap the zoom to the nearest hundred, or step to the next\n"
+        "  S                   export every frame at the current zoom, save the choices\n"
+        "  Esc                 quit (the choices are saved only by S)\n"
+        "\n"
+        "options (any case, anywhere after the file)\n"
+        "  -pst                the second data set: its palette, gradients and 8 slots\n"
+        "  -pcx                export PCX files instead of BMP\n"
+        "  -export             export every frame with no window, then end;\n"
+        "                      the saved choices are read, never written\n"
+        "  -zoom=N             zoom in percent, 1..1000 (default: the largest that\n"
+        "                      fits the preview; 100 with -export)\n"
+        "  -tint=A2:9,B3:34    these gradient rows for these slots, as the panel\n"
+        "                      names and numbers them, instead of the saved ones\n"
+        "  -out=DIR            where the frames go, made if missing (default: beside\n"
+        "                      the program); a relative DIR is taken from here\n"
+        "  -quiet              no trace lines: failures and the summary only\n"
+        "  -help, --help, -h   this text\n");
+}
+
+std::string join_path(const std::string &dir, const std::string &path)
+{
+    if (dir.empty() || path.empty() || path[0] == '/')
+        return path;
+    return dir + (dir.back() == '/' ? "" : "/") + path;
+}
+
+// The value after "key=" when arg is that option in any case, else null.
+static const char *find_option_value(const char *arg, const char *key)
+{
+    size_t length = std::strlen(key);
+    if (strncasecmp(arg, key, length) != 0 || arg[length] != '=')
+        return nullptr;
+    return arg + length + 1;
+}
+
+// A whole decimal number in lo..hi, written with digits only.
+static bool parse_number(const std::string &text, int32_t lo, int32_t hi, int32_t *out)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    long v = std::strtol(text.c_str(), nullptr, 10);
+    *out = int32_t(v);
+    return v >= lo && v <= hi;
+}
+
+// "A2:9,B3:34": each name a slot of set, each row one of its gradients.
+static bool parse_tints(const char *arg, const char *value, const data_set &set, command_line &cmd,
+                        std::string &error)
+{
+    std::string rest = value;
+    do {
+        size_t comma = rest.find(',');
+        std::string item = rest.substr(0, comma);
+        rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+        size_t colon = item.find(':');
+        int32_t row = -1;
+        if (colon == std::string::npos) {
+            error = std::string("bad option ") + arg + " : expects slot:row pairs such as A2:9,B3:34";
+            return false;
+        }
+        std::string name = item.substr(0, colon), row_text = item.substr(colon + 1);
+        int slot = find_slot_by_name(set, name.c_str());
+        if (slot < 0) {
+            error = std::string("bad option ") + arg + " : no slot " + name + " in this data set (A1..A" +
+                    std::to_string(count_group_slots(set, 'A')) + ", B1..B" +
+                    std::to_string(count_group_slots(set, 'B')) + ")";
+            return false;
+        }
+        if (!parse_number(row_text, 0, set.gradient_rows - 1, &row)) {
+            error = std::string("bad option ") + arg + " : row " + row_text +
+                    " is not in the gradient table (0.." + std::to_string(set.gradient_rows - 1) + ")";
+            return false;
+        }
+        cmd.tints.emplace_back(slot, row);
+    } while (!rest.empty());
+    return true;
+}
+
+static bool is_help(const char *arg)
+{
+    return strcasecmp(arg, "-help") == 0 || strcasecmp(arg, "--help") == 0 || strcasecmp(arg, "-h") == 0;
+}
+
+bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &error)
+{
+    cmd = command_line{};
+    cmd.gif_path = argc > 1 ? argv[1] : "";
+    // Switches first: the tint names and rows depend on the data set.
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        cmd.pst |= strcasecmp(arg, "-pst") == 0;
+        cmd.pcx |= strcasecmp(arg, "-pcx") == 0;
+        cmd.batch |= strcasecmp(arg, "-export") == 0;
+        cmd.quiet |= strcasecmp(arg, "-quiet") == 0;
+        cmd.help |= is_help(arg);
+    }
+    const data_set &set = cmd.pst ? pst : bg2;
+    // The first argument is the GIF path, whatever it holds.
+    for (int i = 2; i < argc; i++) {
+        const char *arg = argv[i];
+        const char *value;
+        if (arg[0] != '-' || strcasecmp(arg, "-pst") == 0 || strcasecmp(arg, "-pcx") == 0 ||
+            strcasecmp(arg, "-export") == 0 || strcasecmp(arg, "-quiet") == 0 || is_help(arg))
+            continue;
+        if ((value = find_option_value(arg, "-zoom"))) {
+            if (!parse_number(value, 1, ZOOM_OPTION_MAX, &cmd.zoom)) {
+                error = std::string("bad option ") + arg + " : the zoom is a percentage from 1 to 1000";
+                return false;
+            }
+        } else if ((value = find_option_value(arg, "-tint"))) {
+            if (!parse_tints(arg, value, set, cmd, error))
+                return false;
+        } else if ((value = find_option_value(arg, "-out"))) {
+            if (!*value) {
+                error = std::string("bad option ") + arg + " : no directory given";
+                return false;
+            }
+            cmd.out_dir = value;
+        } else {
+            error = std::string("unknown option ") + arg;
+            return false;
+        }
+    }
+    return true;
+}
