@@ -50,7 +50,7 @@ TEST(CommandLine, RunsFromAShell)
 {
     const std::string zoom = " : the zoom is a percentage from 1 to 1000", bad = "bad option -";
     const std::string bmp = "sample_bg2.gif", tint = " in this data set (A1..A";
-    struct run_case { std::vector<std::string> args; std::string output; int status, w, h; } cases[] = {
+    struct run_case { std::vector<std::string> args; std::string output; int status, w = 0, h = 0; } cases[] = {
         {{bmp, "-export"}, "exported 8 frames to <P>", 0, 80, 112},
         {{"sample_pst.gif", "-pst", "-EXPORT", "-pcx", "-zoom=1000", "-out=new/deeper"},
          "exported 8 frames to <S/new/deeper>", 0, 800, 1120},
