@@ -1,7 +1,6 @@
 // The program driven from a shell with no display: export without a window,
 // its options and their failures, paths taken from the start directory.
 #include <algorithm>
-#include <array>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -102,7 +101,7 @@ TEST(CommandLine, TintOverridesTheSavedRowsForOneRun)
 {
     // The places of two slots' rows in the state file, the first one's saved
     // row, and the rows -tint gives both.
-    const std::tuple<std::vector<std::string>, std::string, std::array<size_t, 5>> cases[] = {
+    const std::tuple<std::vector<std::string>, std::string, std::vector<size_t>> cases[] = {
         {{"sample_bg2.gif"}, "-tint=A2:9,b21:115", {4, 4 * 27, 5, 9, 115}},
         {{"sample_pst.gif", "-pst", "-pcx"}, "-tint=B4:78,A1:3", {4 * 35, 4 * 28, 7, 78, 3}},
     };

@@ -88,5 +88,6 @@ TEST_F(ExportTest, UnwritableFrameIsSkippedAndTooBigACanvasWritesNothing)
     testing::internal::CaptureStdout();
     handle_keys(&anim, bg2);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't create save_bmp 300000 * 300000\nexported 0" + summary);
+    EXPECT_EQ(glb_status_note + "\n", "exported 0" + summary);
     EXPECT_EQ(std::make_pair(glb_test_releases, read_bytes("last_palshift.bin").at(0)), std::make_pair(std::vector<int>{KEY_S}, uint8_t(1)));
 }

@@ -121,7 +121,7 @@ void handle_keys(gif_anim *anim, const data_set &set)
     handle_frame_keys(anim);
     handle_zoom_keys();
     if (key[KEY_S]) {
-        save_all_frames(anim, glb_zoom, pcx_flag);
+        show_status_note(format_export_summary(save_all_frames(anim, glb_zoom, pcx_flag)));
         save_palshift_file();
         glb_wait_release(KEY_S);
     }

@@ -261,6 +261,7 @@ int run_huesmith(int argc, char **argv)
 
     install_keyboard();
     install_timer();
+    start_clock();
 
     while (!key[KEY_ESC]) {
         compose_screen(anim, set);

@@ -12,6 +12,9 @@
 
 bool glb_screen_dirty = true;
 bool glb_preview_dirty = true;
+volatile int glb_clock;
+std::string glb_status_note;
+int glb_note_end;
 
 // The frame and zoom lines below the preview; with the preview they fill
 // the top of the left column, where nothing else is drawn.
@@ -19,6 +22,44 @@ constexpr int VIEW_LINES_X = 50;
 constexpr int FRAME_LINE_Y = 450;
 constexpr int ZOOM_LINE_Y = 460;
 constexpr int VIEW_H = 470;
+// The note's lines below them, above the key help, in the left column.
+constexpr int NOTE_LINE_Y = 470;
+constexpr int NOTE_LINE_H = 10;
+constexpr int NOTE_CHARS = (PREVIEW_W - VIEW_LINES_X) / 8;
+constexpr int NOTE_TICKS = 200;
+
+static void count_clock()
+{
+    glb_clock = glb_clock + 1;
+}
+END_OF_STATIC_FUNCTION(count_clock)
+
+void start_clock()
+{
+    LOCK_VARIABLE(glb_clock);
+    LOCK_FUNCTION(count_clock);
+    install_int(count_clock, 10);
+}
+
+void show_status_note(const std::string &text)
+{
+    glb_status_note = text;
+    glb_note_end = glb_clock + NOTE_TICKS;
+    glb_screen_dirty = true;
+}
+
+// The note, broken at the last blank that lets its first line fit.
+static void draw_status_note(int white)
+{
+    std::string first = glb_status_note, second;
+    size_t cut = first.size() <= size_t(NOTE_CHARS) ? std::string::npos : first.rfind(' ', NOTE_CHARS);
+    if (cut != std::string::npos)
+        second = first.substr(cut + 1), first.resize(cut);
+    if (second.size() > size_t(NOTE_CHARS))
+        second = "..." + second.substr(second.size() - (NOTE_CHARS - 3));
+    textout_ex(glb_buffer, font, first.c_str(), VIEW_LINES_X, NOTE_LINE_Y, white, -1);
+    textout_ex(glb_buffer, font, second.c_str(), VIEW_LINES_X, NOTE_LINE_Y + NOTE_LINE_H, white, -1);
+}
 
 preview_rect compute_preview_rect(int sprite_w, int sprite_h, int zoom)
 {
@@ -118,6 +159,11 @@ void compose_screen(const gif_anim *anim, const data_set &set)
     // set, so a pass there may differ from the one before without a change.
     if (bitmap_color_depth(glb_buffer) == 8)
         glb_screen_dirty = true;
+    // The clock runs on its own: a note that is due goes at the next pass.
+    if (!glb_status_note.empty() && glb_clock - glb_note_end >= 0) {
+        glb_status_note.clear();
+        glb_screen_dirty = true;
+    }
     if (glb_screen_dirty) {
         clear_screen_area(glb_buffer->w, glb_buffer->h);
         blit(glb_cmap, glb_buffer, 0, 0, CMAP_X, CMAP_Y, glb_cmap->w, glb_cmap->h);
@@ -125,6 +171,7 @@ void compose_screen(const gif_anim *anim, const data_set &set)
         set_palette(display_palette);
         draw_view(anim, makecol(255, 255, 255));
         draw_help_lines(glb_buffer, makecol(255, 255, 255));
+        draw_status_note(makecol(255, 255, 255));
     } else if (glb_preview_dirty) {
         clear_screen_area(PREVIEW_W, VIEW_H);
         draw_view(anim, makecol(255, 255, 255));
