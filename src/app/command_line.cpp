@@ -74,10 +74,11 @@ static bool parse_tints(const char *arg, const char *value, const data_set &set,
                         std::string &error)
 {
     std::string rest = value;
-    do {
+    for (bool more = true; more;) {
         size_t comma = rest.find(',');
+        more = comma != std::string::npos;
         std::string item = rest.substr(0, comma);
-        rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+        rest = more ? rest.substr(comma + 1) : "";
         size_t colon = item.find(':');
         int32_t row = -1;
         if (colon == std::string::npos) {
@@ -98,13 +99,22 @@ static bool parse_tints(const char *arg, const char *value, const data_set &set,
             return false;
         }
         cmd.tints.emplace_back(slot, row);
-    } while (!rest.empty());
+    }
     return true;
 }
 
 static bool is_help(const char *arg)
 {
     return strcasecmp(arg, "-help") == 0 || strcasecmp(arg, "--help") == 0 || strcasecmp(arg, "-h") == 0;
+}
+
+// An option without a value.
+static bool is_switch(const char *arg)
+{
+    for (const char *name : {"-pst", "-pcx", "-export", "-quiet"})
+        if (strcasecmp(arg, name) == 0)
+            return true;
+    return is_help(arg);
 }
 
 bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &error)
@@ -125,8 +135,7 @@ bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &e
     for (int i = 2; i < argc; i++) {
         const char *arg = argv[i];
         const char *value;
-        if (arg[0] != '-' || strcasecmp(arg, "-pst") == 0 || strcasecmp(arg, "-pcx") == 0 ||
-            strcasecmp(arg, "-export") == 0 || strcasecmp(arg, "-quiet") == 0 || is_help(arg))
+        if (arg[0] != '-' || is_switch(arg))
             continue;
         if ((value = find_option_value(arg, "-zoom"))) {
             if (!parse_number(value, 1, ZOOM_OPTION_MAX, &cmd.zoom)) {
