@@ -89,5 +89,13 @@ TEST_F(ExportTest, UnwritableFrameIsSkippedAndTooBigACanvasWritesNothing)
     handle_keys(&anim, bg2);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't create save_bmp 300000 * 300000\nexported 0" + summary);
     EXPECT_EQ(glb_status_note + "\n", "exported 0" + summary);
+    for (bool shown : {true, false}) { // the same words below the zoom line, gone two seconds on
+        compose_screen(&anim, bg2);
+        int lit = 0;
+        for (int y = 470; y < 490; y++)
+            lit += std::count(glb_buffer->line[y], glb_buffer->line[y] + 4 * PREVIEW_W, 0) < 4 * PREVIEW_W;
+        EXPECT_EQ(lit > 0, shown);
+        glb_clock = glb_note_end;
+    }
     EXPECT_EQ(std::make_pair(glb_test_releases, read_bytes("last_palshift.bin").at(0)), std::make_pair(std::vector<int>{KEY_S}, uint8_t(1)));
 }
