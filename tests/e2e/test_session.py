@@ -199,7 +199,7 @@ class EndToEnd(unittest.TestCase):
                 b"".join(bytes([1, 2, 3]) if e == colour else e for e in entries))
 
         check(r"\nframe 0\n   color 0  --> \d+\n"
-              r"   color 1  --> error : frame 0, color 1 not found in glb palette",
+              r"   color 1  --> error : frame 0, color 1 not found in glb palette\nhint : recolour .*",
               prepare=spoil_palette)
 
         # A logical screen whose screen-depth sprite would not fit the
