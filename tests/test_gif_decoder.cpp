@@ -1,178 +1,75 @@
-// The LZW decoder against a plain bit-by-bit, stack-based decoder (through
-// the LZW fuzz target's body): for valid, corrupt and cut streams, run alone,
-// with buffers kept from earlier images and straight into the rows, it must
-// leave the same pixels in the target and the stream at the same place.
-#include "fuzz/fuzz_bodies.h"
-#include "common/checked_bitmap.h"
-#include "gif/gif_lzw.h"
-#include "support/gif_writer.h"
+// The LZW decoder against the plain reference decoder, through the LZW fuzz
+// body: the same pixels and stream position for valid, corrupt and cut
+// streams; then hostile inputs through the fuzz targets' bodies.
+#include "support/checks.h"
 
-#include <allegro.h>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
-
-#include <algorithm>
 #include <random>
 
-namespace {
-
-struct decoder_case {
-    std::string label;
-    int min_code_size;
-    int w, h; // up to 255
-    int interlace;
-    int trans;
-    byte_list data; // everything from the first sub-block's size byte on
-};
-
-void expect_same_as_reference(const decoder_case &c)
-{
-    byte_list input = {uint8_t(c.min_code_size), uint8_t(c.w), uint8_t(c.h),
-                       uint8_t((c.interlace ? 1 : 0) | (c.trans >= 0 ? 2 : 0)), uint8_t(c.trans)};
-    input.insert(input.end(), c.data.begin(), c.data.end());
-    EXPECT_EQ(run_lzw_body(input.data(), input.size()), "")
-        << c.label << " (code size " << c.min_code_size << ", " << c.w << " x " << c.h << ", trans " << c.trans << ")";
-}
-
-// Data cut into sub-blocks of random sizes, then (mostly) the terminator and
-// bytes that belong to whatever follows the image.
-byte_list split_into_blocks(const byte_list &codes, std::mt19937 &rng, bool terminate)
-{
-    byte_list out;
-    for (size_t at = 0; at < codes.size();) {
-        size_t n = std::min<size_t>(codes.size() - at, 1 + rng() % 255);
-        out.push_back(uint8_t(n));
-        out.insert(out.end(), codes.begin() + long(at), codes.begin() + long(at + n));
-        at += n;
-    }
-    if (terminate)
-        out.push_back(0);
-    for (unsigned k = rng() % 6; k > 0; --k)
-        out.push_back(uint8_t(rng()));
-    return out;
-}
-
-// Codes near the next free one, with clears, ends and wild values mixed in
-// as often as asked.
-std::vector<int> make_code_list(std::mt19937 &rng, int min_code_size, int count, int wild_per_1000)
-{
-    int clear = 1 << min_code_size, next = clear + 2;
-    std::vector<int> codes{clear};
-    for (int i = 0; i < count; i++) {
-        int roll = int(rng() % 1000);
-        if (roll < wild_per_1000)
-            codes.push_back(int(rng() % 4096));
-        else if (roll < wild_per_1000 + 3)
-            codes.push_back(clear), next = clear + 2;
-        else
-            codes.push_back(int(rng() % unsigned(std::min(next, 4095) + 1))), next += next < 4096;
-    }
-    if (rng() % 4)
-        codes.push_back(clear + 1);
-    return codes;
-}
-
-class GifDecoder : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { start_fuzz_allegro(); }
-};
-
-TEST_F(GifDecoder, ValidStreamsOfEveryCodeSize)
+// Kinds: 0 valid streams of every code size, at times more or fewer pixels
+// than the target holds; 1 long runs that fill the table; 2 a run ending
+// just before the bitmap's end, where whole-word copies no longer fit; 3
+// codes up to the next free one with clears, ends and wild codes; 4 bytes at
+// random.
+TEST(GifDecoder, EveryKindOfStreamMatchesThePlainDecoder)
 {
     std::mt19937 rng(7);
-    for (int i = 0; i < 400; i++) {
-        decoder_case c{"valid " + std::to_string(i), 0, int(1 + rng() % 60), int(1 + rng() % 40),
-                       int(rng() % 2), rng() % 3 ? -1 : int(rng() % 4), {}};
-        c.min_code_size = i < 12 ? i : int(2 + rng() % 7);
-        int colours = 1 << std::min(c.min_code_size, 8);
-        // Runs and noise, sometimes more or fewer pixels than the target holds.
-        size_t count = size_t(c.w * c.h) + (rng() % 4 == 0 ? rng() % 50 : 0) - (rng() % 4 == 0 ? rng() % 5 : 0);
-        byte_list pixels;
-        for (size_t p = 0; p < count; p++)
-            pixels.push_back(uint8_t(rng() % 3 ? (p / 17) % unsigned(colours) : rng() % unsigned(colours)));
-        c.data = split_into_blocks(encode_gif_lzw(pixels, c.min_code_size), rng, rng() % 8 != 0);
-        expect_same_as_reference(c);
-    }
-}
-
-TEST_F(GifDecoder, LongRunsFillTheTableAndCrossEveryBlockBoundary)
-{
-    std::mt19937 rng(11);
-    for (int i = 0; i < 40; i++) {
-        decoder_case c{"runs " + std::to_string(i), int(2 + rng() % 7), 200, 150, i % 2, i % 3 ? -1 : 1, {}};
-        byte_list pixels;
-        for (int p = 0; p < c.w * c.h; p++)
-            pixels.push_back(uint8_t((p / (1 + i * 13) + (rng() % 50 == 0)) % 4));
-        c.data = split_into_blocks(encode_gif_lzw(pixels, c.min_code_size), rng, true);
-        expect_same_as_reference(c);
-    }
-}
-
-TEST_F(GifDecoder, RunsEndingInTheBitmapsLastBytes)
-{
-    // A run of one index codes strings of growing length; ending it a few
-    // pixels before the bitmap's end puts a long string where whole-word
-    // copies no longer fit.
-    std::mt19937 rng(5);
-    for (int run = 30; run < 90; run++) {
-        for (int tail : {1, 3, 7, 15}) {
-            decoder_case c{"run " + std::to_string(run) + " + " + std::to_string(tail), 2, run + tail, 1 + run % 2,
-                           0, -1, {}};
-            byte_list pixels(size_t(run), 0);
-            pixels.resize(size_t(c.w * c.h), 1);
-            c.data = split_into_blocks(encode_gif_lzw(pixels, c.min_code_size), rng, true);
-            expect_same_as_reference(c);
+    auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+    const int counts[] = {400, 40, 240, 1200, 300};
+    for (int kind = 0; kind < 5; kind++)
+        for (int i = 0; i < counts[kind]; i++) {
+            int size = kind == 0 && i < 12 ? i : kind < 3 ? 2 + pick(7) : pick(12);
+            int w = kind == 1 ? 200 : kind == 2 ? 30 + i / 4 + (1 << i % 4) : pick(60) + (kind < 3);
+            int h = kind == 1 ? 150 : kind == 2 ? 1 + i % 2 : pick(40) + (kind < 3), run = 30 + i / 4;
+            std::vector<int> codes{1 << size};
+            byte_list pixels, data;
+            for (int p = 0, n = w * h + (kind == 0 && !pick(4) ? pick(50) - 4 : 0); kind < 3 && p < n; p++)
+                pixels.push_back(uint8_t((kind == 2 ? p >= run : kind == 1 ? p / (1 + i * 13) + !pick(50)
+                                                                : pick(3) ? p / 17 : pick(256)) % (1 << std::min(size, 8))));
+            for (int n = pick(6000), next = codes[0] + 2, wild = pick(40); kind == 3 && n > 0; n--) {
+                int roll = pick(1000);
+                codes.push_back(roll < wild ? pick(4096) : roll < wild + 3 ? codes[0] : pick(std::min(next, 4095) + 1));
+                next = codes.back() == codes[0] ? codes[0] + 2 : next + (next < 4096);
+            }
+            if (kind == 3 && pick(4))
+                codes.push_back(codes[0] + 1);
+            for (int n = pick(600); kind == 4 && n > 0; n--)
+                data.push_back(uint8_t(rng()));
+            data = kind < 3 ? encode_gif_lzw(pixels, size) : kind == 3 ? pack_gif_codes(codes, size) : data;
+            // Sub-blocks of random sizes, mostly a terminator, bytes of what
+            // follows the image, and now and then the file's end inside.
+            byte_list input = {uint8_t(size), uint8_t(w), uint8_t(h), uint8_t(kind == 2 ? 0 : pick(4)),
+                               uint8_t(pick(3) ? pick(4) : pick(256))};
+            for (size_t at = 0, n; at < data.size(); at += n) {
+                input.push_back(uint8_t(n = std::min<size_t>(data.size() - at, 1 + pick(255))));
+                input.insert(input.end(), data.begin() + long(at), data.begin() + long(at + n));
+            }
+            for (int n = pick(8) ? 0 : 1, extra = pick(6); n <= extra; n++)
+                input.push_back(uint8_t(n ? rng() : 0));
+            if (kind >= 3 && !pick(7))
+                input.resize(5 + pick(int(input.size()) - 4));
+            ASSERT_EQ(run_lzw_body(input.data(), input.size()), "") << "kind " << kind << ", case " << i;
         }
-    }
 }
 
-TEST_F(GifDecoder, CorruptCodesStaleEntriesAndCutChains)
+// The kept inputs, the suite's files (written by other encoders) and a
+// bitmap header of 12 x 116 at 24 bits with 12 bytes of pixels.
+TEST(GifDecoder, EveryKeptFuzzInputPassesItsTargetsChecks)
 {
-    std::mt19937 rng(3);
-    for (int i = 0; i < 1500; i++) {
-        decoder_case c{"corrupt " + std::to_string(i), int(rng() % 12), int(rng() % 50), int(rng() % 30),
-                       int(rng() % 2), rng() % 2 ? -1 : int(rng() % 256), {}};
-        byte_list codes;
-        if (i % 5 == 0) {
-            for (unsigned n = rng() % 600; n > 0; --n)
-                codes.push_back(uint8_t(rng()));
-        } else {
-            int wild = i % 5 == 1 ? 0 : int(rng() % 40);
-            codes = pack_gif_codes(make_code_list(rng, c.min_code_size, int(rng() % 6000), wild), c.min_code_size);
+    byte_list lying = {'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 12, 0, 0, 0, 116, 0, 0, 0, 1, 0, 24};
+    lying.resize(54), lying.resize(66, 9);
+    EXPECT_EQ(run_palette_body(lying.data(), lying.size()), "");
+    std::string kept = std::string(HUESMITH_SOURCE_DIR) + "/fuzz/regressions/";
+    for (auto [dir, body] : {std::pair{kept + "gif", run_gif_body}, {GIF_SUITE_DIR, run_gif_body},
+                             {kept + "palshift", run_palshift_body}, {kept + "palette", run_palette_body},
+                             {kept + "lzw", run_lzw_body}})
+        for (const auto &entry : std::filesystem::directory_iterator(dir)) {
+            if (!entry.is_regular_file())
+                continue; // the suite's expected frames
+            std::ifstream in(entry.path(), std::ios::binary);
+            byte_list bytes((std::istreambuf_iterator<char>(in)), {});
+            EXPECT_EQ(body(bytes.data(), bytes.size()), "") << entry.path();
         }
-        c.data = split_into_blocks(codes, rng, rng() % 4 != 0);
-        if (i % 7 == 0 && !c.data.empty())
-            c.data.resize(rng() % c.data.size()); // the file ends inside the chain
-        expect_same_as_reference(c);
-    }
 }
-
-TEST_F(GifDecoder, EndCodeClosingABlockReadsTheNextOne)
-{
-    // Code size 3: clear, 0, end are three 4-bit codes; a pad code makes
-    // the end code close the first block exactly.
-    for (bool pad : {false, true}) {
-        std::vector<int> codes{8, 0};
-        if (pad)
-            codes.push_back(0);
-        codes.push_back(9);
-        byte_list packed = pack_gif_codes(codes, 3);
-        decoder_case c{pad ? "end closes the block" : "end inside the block", 3, 2, 1, 0, -1, {}};
-        c.data.push_back(uint8_t(packed.size()));
-        c.data.insert(c.data.end(), packed.begin(), packed.end());
-        c.data.insert(c.data.end(), {2, 0x21, 0x2C, 0, 0x3B});
-        expect_same_as_reference(c);
-        FILE *file = tmpfile();
-        BITMAP *target = create_checked_bitmap(8, c.w, c.h);
-        ASSERT_TRUE(file && target);
-        fwrite(c.data.data(), 1, c.data.size(), file);
-        rewind(file);
-        gif_decoder *decoder = make_gif_decoder();
-        decode_gif_image(file, c.min_code_size, target, 0, -1, decoder);
-        free_gif_decoder(decoder);
-        EXPECT_EQ(ftell(file), long(packed.size()) + (pad ? 4 : 1)) << c.label;
-        destroy_bitmap(target);
-        fclose(file);
-    }
-}
-
-} // namespace

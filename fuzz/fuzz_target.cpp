@@ -1,0 +1,15 @@
+// One libFuzzer target per body in tests/support/checks.cpp, named by the
+// build (FUZZ_BODY); a problem aborts, so the fuzzer keeps the input.
+#include "gif/gif_anim.h"
+#include "support/checks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    // Header bytes can ask for gigabytes, which the reader allows up to its
+    // limits: these keep every input fast.
+    glb_gif_canvas_bytes_limit = 16LL << 20, glb_gif_frame_bytes_limit = 64LL << 20;
+    std::string problem = FUZZ_BODY(data, size);
+    if (!problem.empty())
+        fprintf(stderr, "fuzz check failed: %s\n", problem.c_str()), abort();
+    return 0;
+}
