@@ -5,8 +5,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    // Header bytes can ask for gigabytes, which the reader allows up to its
-    // limits: these keep every input fast.
+    // A few header bytes can ask for gigabytes: lower limits keep inputs fast.
     glb_gif_canvas_bytes_limit = 16LL << 20, glb_gif_frame_bytes_limit = 64LL << 20;
     std::string problem = FUZZ_BODY(data, size);
     if (!problem.empty())

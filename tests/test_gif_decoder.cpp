@@ -1,6 +1,5 @@
-// The LZW decoder against the plain reference decoder, through the LZW fuzz
-// body: the same pixels and stream position for valid, corrupt and cut
-// streams; then hostile inputs through the fuzz targets' bodies.
+// Valid, corrupt and cut streams through the LZW fuzz body, and hostile
+// inputs through the fuzz targets' bodies.
 #include "support/checks.h"
 
 #include <filesystem>
@@ -8,11 +7,10 @@
 #include <gtest/gtest.h>
 #include <random>
 
-// Kinds: 0 valid streams of every code size, at times more or fewer pixels
-// than the target holds; 1 long runs that fill the table; 2 a run ending
-// just before the bitmap's end, where whole-word copies no longer fit; 3
-// codes up to the next free one with clears, ends and wild codes; 4 bytes at
-// random.
+// Kinds: 0 valid streams of every code size, at times with more or fewer
+// pixels than the target; 1 long runs filling the table; 2 a run ending just
+// before the bitmap's end, where whole-word copies no longer fit; 3 codes up
+// to the next free one, clears, ends and wild codes; 4 random bytes.
 TEST(GifDecoder, EveryKindOfStreamMatchesThePlainDecoder)
 {
     std::mt19937 rng(7);
@@ -33,21 +31,17 @@ TEST(GifDecoder, EveryKindOfStreamMatchesThePlainDecoder)
                 codes.push_back(roll < wild ? pick(4096) : roll < wild + 3 ? codes[0] : pick(std::min(next, 4095) + 1));
                 next = codes.back() == codes[0] ? codes[0] + 2 : next + (next < 4096);
             }
-            if (kind == 3 && pick(4))
-                codes.push_back(codes[0] + 1);
+            codes.push_back(codes[0] + (pick(4) > 0)); // mostly an end code
             for (int n = pick(600); kind == 4 && n > 0; n--)
                 data.push_back(uint8_t(rng()));
             data = kind < 3 ? encode_gif_lzw(pixels, size) : kind == 3 ? pack_gif_codes(codes, size) : data;
-            // Sub-blocks of random sizes, mostly a terminator, bytes of what
-            // follows the image, and now and then the file's end inside.
+            // Sub-blocks of any size, mostly a terminator, bytes of what follows
+            // the image, and now and then the file's end inside.
             byte_list input = {uint8_t(size), uint8_t(w), uint8_t(h), uint8_t(kind == 2 ? 0 : pick(4)),
                                uint8_t(pick(3) ? pick(4) : pick(256))};
-            for (size_t at = 0, n; at < data.size(); at += n) {
-                input.push_back(uint8_t(n = std::min<size_t>(data.size() - at, 1 + pick(255))));
-                input.insert(input.end(), data.begin() + long(at), data.begin() + long(at + n));
-            }
-            for (int n = pick(8) ? 0 : 1, extra = pick(6); n <= extra; n++)
-                input.push_back(uint8_t(n ? rng() : 0));
+            append_sub_blocks(input, data, size_t(1 + pick(255)));
+            for (int n = pick(8) ? 0 : -1, extra = pick(6); n < extra; n++)
+                n < 0 ? input.pop_back() : input.push_back(uint8_t(rng()));
             if (kind >= 3 && !pick(7))
                 input.resize(5 + pick(int(input.size()) - 4));
             ASSERT_EQ(run_lzw_body(input.data(), input.size()), "") << "kind " << kind << ", case " << i;

@@ -32,7 +32,9 @@ byte_list make_pixels(int w, int h, int colours, int seed)
     return pixels;
 }
 
-void decode_gif_image_reference(FILE *file, int min_code_size, BITMAP *target, int interlace, int trans)
+// The program's LZW decoder's contract met the plain way: codes read bit by
+// bit, strings walked onto a stack, pixels put one at a time.
+static void decode_gif_image_reference(FILE *file, int min_code_size, BITMAP *target, int interlace, int trans)
 {
     if (min_code_size < 0 || min_code_size > GIF_LZW_MAX_MIN_CODE_SIZE)
         return skip_gif_sub_blocks(file); // past the data, as the program does
@@ -61,17 +63,12 @@ void decode_gif_image_reference(FILE *file, int min_code_size, BITMAP *target, i
         ++pixel;
     };
     const int clear = 1 << min_code_size, first_free = clear + 2;
-    int width = min_code_size + 1, next_free = first_free, prev = 0, first = 0, code;
-    bool fresh = true;
-    for (read_block(); read_code(width, &code) && code != clear + 1;) {
+    int width = min_code_size + 1, next_free = first_free, prev = 0, first = 0, fresh = 1, code;
+    for (read_block(); read_code(width, &code) && code != clear + 1; width += next_free >= 1 << width && width < 12) {
         if (code == clear) {
-            width = min_code_size + 1, next_free = first_free, fresh = true;
-            continue;
-        }
-        if (fresh) { // one index, which the next entry extends
-            prev = first = code < first_free ? code : 0;
-            fresh = false;
-            put_pixel(prev);
+            width = min_code_size, next_free = first_free, fresh = 1; // the step below widens it to the first width
+        } else if (fresh) { // one index, which the next entry extends
+            put_pixel(prev = first = code < first_free ? code : 0), fresh = 0;
         } else { // a corrupt table may link in a loop: the stack bounds the walk
             int depth = 0, current = code;
             if (code >= next_free)
@@ -86,7 +83,6 @@ void decode_gif_image_reference(FILE *file, int min_code_size, BITMAP *target, i
             while (depth > 0)
                 put_pixel(stack[--depth]);
         }
-        width += next_free >= 1 << width && width < 12;
     }
 }
 
@@ -102,14 +98,14 @@ byte_list read_frame_pixels(const gif_anim *anim, int frame)
 static std::string glb_fuzz_work_dir;     // scratch directory, "" until made
 static gif_decoder *glb_fuzz_decoder;     // kept from input to input, as from image to image
 
-void start_fuzz_allegro()
+static void start_fuzz_allegro() // the graphics library without a display, once
 {
     static bool started = install_allegro(SYSTEM_NONE, &errno, atexit) == 0;
     if (!started)
         abort();
 }
 
-const std::string &get_fuzz_work_dir()
+static const std::string &get_fuzz_work_dir() // made on first use, removed at exit
 {
     char name[] = "/tmp/huesmith_fuzz_XXXXXX";
     if (glb_fuzz_work_dir.empty() && mkdtemp(name)) {
@@ -122,7 +118,7 @@ const std::string &get_fuzz_work_dir()
     return glb_fuzz_work_dir;
 }
 
-bool write_fuzz_file(const std::string &path, const uint8_t *data, size_t size)
+static bool write_fuzz_file(const std::string &path, const uint8_t *data, size_t size)
 {
     FILE *file = fopen(path.c_str(), "wb");
     bool whole = file && (size == 0 || fwrite(data, 1, size, file) == size);
@@ -163,17 +159,17 @@ std::string run_gif_body(const uint8_t *data, size_t size)
 {
     gif_anim *anim = load_gif_bytes(byte_list(data, data + size));
     std::string problem = anim ? check_gif_anim(anim) : "";
-    destroy_gif_anim(anim);
-    return problem;
+    return destroy_gif_anim(anim), problem;
 }
 
 std::string run_palshift_body(const uint8_t *data, size_t size)
 {
+    namespace fs = std::filesystem;
     std::string dir = get_fuzz_work_dir() + "/state";
     char old_dir[4096];
-    std::filesystem::create_directory(dir);
-    if (!write_fuzz_file(dir + "/last_palshift.bin", data, size) || !getcwd(old_dir, sizeof old_dir) ||
-        chdir(dir.c_str()) != 0)
+    fs::remove_all(dir), fs::create_directory(dir), fs::create_symlink("victim", dir + "/last_palshift.bin.tmp");
+    if (!write_fuzz_file(dir + "/victim", data, 0) || !write_fuzz_file(dir + "/last_palshift.bin", data, size) ||
+        !getcwd(old_dir, sizeof old_dir) || chdir(dir.c_str()) != 0)
         return "cannot set up " + dir;
     load_palshift_file();
     std::string problem;
@@ -181,7 +177,10 @@ std::string run_palshift_body(const uint8_t *data, size_t size)
         if ((row = s < BG2_SLOTS ? palshift_bg2[s] : palshift_pst[s - BG2_SLOTS]) < 0 ||
             row >= (s < BG2_SLOTS ? bg2 : pst).gradient_rows)
             problem = "slot " + std::to_string(s) + " holds row " + std::to_string(row);
-    save_palshift_file(); // it only has to run cleanly on what the load left
+    save_palshift_file();
+    if (fs::file_size("victim") != 0 || fs::exists(fs::symlink_status("last_palshift.bin.tmp")) ||
+        fs::file_size("last_palshift.bin") != 144)
+        problem = "the save went through the stale link at its temporary name, or not at all";
     return chdir(old_dir) == 0 ? problem : "cannot go back to " + std::string(old_dir);
 }
 
@@ -220,10 +219,8 @@ static byte_list run_lzw_decoder(bool reference, const uint8_t *data, size_t siz
         abort();
     for (size_t at = 0; at < count; at++)
         target->line[at / w][at % w] = uint8_t(at % w + 3 * (at / w) + 100);
-    if (reference)
-        decode_gif_image_reference(file, data[0] % 13, target, interlace, trans);
-    else
-        n = decode_gif_image(file, data[0] % 13, target, interlace, trans, glb_fuzz_decoder);
+    n = reference ? (decode_gif_image_reference(file, data[0] % 13, target, interlace, trans), 0)
+                  : decode_gif_image(file, data[0] % 13, target, interlace, trans, glb_fuzz_decoder);
     for (; !reference && !interlace && trans < 0 && n < count; n++)
         target->line[n / w][n % w] = uint8_t(n % w + 3 * (n / w) + 100);
     long position = ftell(file);

@@ -1,25 +1,17 @@
-// What the tests and the fuzz targets share: made-up colours and pixels for
-// GIF files written with the project's writer, the plain LZW decoder the
-// program's is checked against, and one body per fuzz target, which returns
-// "" when what a loader left keeps the rules, else what went wrong.
+// Shared by the tests and the fuzz targets: made-up colours and pixels for
+// GIF files, and one body per fuzz target, which returns "" when what a
+// loader left keeps the rules, else what went wrong.
 #pragma once
 
 #include "gif_write.h"
 
 #include <string>
 
-struct BITMAP;
 struct gif_anim;
 
 std::vector<gif_rgb> test_colours(int bits); // 2^bits, none for 0, unlike any earlier
 byte_list make_pixels(int w, int h, int colours, int seed); // a varied pattern below colours
-// The program's LZW decoder's contract met the plain way: codes read bit by
-// bit, strings walked onto a stack, pixels put one at a time.
-void decode_gif_image_reference(FILE *file, int min_code_size, BITMAP *target, int interlace, int trans);
 
-void start_fuzz_allegro(); // the graphics library without a display, once
-const std::string &get_fuzz_work_dir(); // made on first use, removed at exit
-bool write_fuzz_file(const std::string &path, const uint8_t *data, size_t size);
 // load_gif_anim on the bytes, its trace on standard output dropped when quiet.
 gif_anim *load_gif_bytes(const byte_list &bytes, bool quiet = true);
 byte_list read_frame_pixels(const gif_anim *anim, int frame); // empty without a bitmap
@@ -28,13 +20,14 @@ std::string check_gif_anim(const gif_anim *anim);
 
 // The input as a GIF file, checked as above.
 std::string run_gif_body(const uint8_t *data, size_t size);
-// The input as the state file: every row loaded ends in its data set's range.
+// The input as the state file: every row loaded in range; the save replaces
+// a stale link at its temporary name, never writes through it.
 std::string run_palshift_body(const uint8_t *data, size_t size);
 // The input as palette file, and as gradient bitmap of both data sets:
 // refused untouched, or black outside the block it loads.
 std::string run_palette_body(const uint8_t *data, size_t size);
-// The input as one image's data for the reference LZW decoder and the
-// program's, kept from earlier inputs: both leave the same pixels and
-// stream position. Bytes 0..4: code size (mod 13), width, height, flags
-// (1 interlaced, 2 transparent), transparent index; then the data.
+// The input as one image's data for a plain bit-by-bit LZW decoder and the
+// program's (kept from earlier inputs): the same pixels and stream position.
+// Bytes 0..4: code size (mod 13), width, height, flags (1 interlaced, 2
+// transparent), transparent index; then the data from its first block.
 std::string run_lzw_body(const uint8_t *data, size_t size);
