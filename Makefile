@@ -10,7 +10,7 @@ SAMPLE    ?= sample_bg2.gif
 
 # Debian packages the build, the tests, the demo and the fuzzers need.
 PACKAGES = cmake make g++ clang libclang-rt-14-dev pkg-config \
-           liballegro4-dev libgif-dev libpng-dev libgtest-dev libbenchmark-dev \
+           liballegro4-dev libgif-dev libgtest-dev libbenchmark-dev \
            xvfb xdotool x11-utils imagemagick python3-pil valgrind
 
 .PHONY: setup build run test test-plain test-asan bench fuzz clean
