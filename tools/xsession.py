@@ -131,7 +131,8 @@ class Session:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def wait_until(self, what, ready, timeout=None, fail=True):
-        deadline = time.monotonic() + (self.timeout if timeout is None else timeout)
+        limit = self.timeout if timeout is None else timeout
+        deadline = time.monotonic() + limit
         while True:
             value = ready()
             if value:
@@ -142,7 +143,7 @@ class Session:
                                    "output ends with:\n%s" % (self.process.returncode, what, tail))
             if time.monotonic() > deadline:
                 if fail:
-                    raise RuntimeError("%s did not come within %d s" % (what, self.timeout))
+                    raise RuntimeError("%s did not come within %d s" % (what, limit))
                 return None
             time.sleep(0.02)
 
