@@ -9,9 +9,24 @@
 struct gif_anim;
 struct data_set;
 
+// Scancodes the key handling follows (the library's are below 128).
+constexpr int INPUT_KEYS = 128;
+
+// What the last pass saw of the keys and the mouse: a key or button acts
+// when it goes down, and a held key again once it is due.
+struct input_state {
+    bool key_down[INPUT_KEYS];
+    int64_t key_due_ms[INPUT_KEYS]; // when the held key acts again
+    bool button_down;               // left mouse button
+    int wheel;                      // mouse_z already turned into zoom steps
+};
+
 extern int pcx_flag;                        // 1 when -pcx was given: export PCX
-extern void (*glb_pause)(unsigned int ms);  // the key pauses; the library's rest
-extern void (*glb_wait_release)(int scancode); // Home's and S's wait; spins on key[]
+extern void (*glb_pause)(unsigned int ms);  // the library's rest, between checks of a release wait
+extern void (*glb_wait_release)(int scancode); // Home's and S's wait until the key is up
+extern input_state glb_input;               // keys and mouse as the last pass saw them
+extern bool glb_playing;                    // Space set the frames playing
+extern int64_t glb_frame_due_ms;            // when the playing animation shows its next frame
 
 // What the command line asks for.
 struct command_line {
@@ -40,12 +55,14 @@ std::string join_path(const std::string &dir, const std::string &path);
 // process through exit().
 int run_huesmith(int argc, char **argv);
 
-// Steps 4 to 16 of one loop pass: reads the key-state array and changes the
-// slot, its gradient row, the frame and the zoom, marking the screen dirty
-// when it does; S exports and saves.
+// The input of one loop pass: reads the key-state array and the mouse and
+// changes the slot, its gradient row, the frame and the zoom, marking the
+// screen dirty when it does; Space starts and stops playback, which then
+// moves the frame on by the clock; S exports and saves.
 void handle_keys(gif_anim *anim, const data_set &set);
 
-// Spins until key[scancode] is up, without pausing: glb_wait_release's default.
+// Checks key[scancode] between short glb_pause rests until it is up:
+// glb_wait_release's default.
 void wait_key_release(int scancode);
 
 // Home's zoom snap.

@@ -262,6 +262,10 @@ int run_huesmith(int argc, char **argv)
     install_keyboard();
     install_timer();
     start_clock();
+    // Without a mouse the keys still do everything; the system's own
+    // pointer needs no redrawing around the blits.
+    if (install_mouse() >= 0)
+        show_os_cursor(MOUSE_CURSOR_ARROW);
 
     while (!key[KEY_ESC]) {
         compose_screen(anim, set);

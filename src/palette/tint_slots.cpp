@@ -6,6 +6,7 @@
 #include "palette/global_palette.h"
 #include "palette/gradients.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -143,6 +144,31 @@ static void draw_slot(const data_set &set, const panel_layout &layout, int s, in
         rectfill(glb_buffer, x, y - 7, x + group.right_offset, y + 11,
                  makecol_depth(depth, rgb[0], rgb[1], rgb[2]));
     }
+}
+
+int find_slot_at(const data_set &set, int x, int y)
+{
+    const panel_layout &layout = get_panel_layout(set);
+    for (int s = 0; s < layout.a.count + layout.b.count; s++) {
+        const slot_group &group = find_slot_group(layout, s);
+        int slot_y = find_slot_y(layout, s);
+        int right = SWATCH_X + group.x_step * (group.colours - 1) + group.right_offset;
+        if (x >= PANEL_TEXT_X && x <= right && y >= slot_y - 7 && y <= slot_y + 11)
+            return s;
+    }
+    return -1;
+}
+
+int find_strip_row_at(const data_set &set, int x, int y)
+{
+    // Cells are one pixel wider and higher than their step, each covering
+    // the overlap of the one before: the last row and column show whole,
+    // cut by glb_cmap's size.
+    int right = CMAP_X + std::min(set.swatch_step * (set.gradient_columns - 1) + 5, CMAP_W - 1);
+    int bottom = CMAP_Y + std::min(CMAP_ROW_H * set.gradient_rows, CMAP_H - 1);
+    if (x < CMAP_X || x > right || y < CMAP_Y || y > bottom)
+        return -1;
+    return std::min((y - CMAP_Y) / CMAP_ROW_H, set.gradient_rows - 1);
 }
 
 void build_tint_palettes(const data_set &set)

@@ -30,6 +30,12 @@ void draw_tint_panel(const data_set &set);
 // Rebuilds both palettes only, as draw_tint_panel does.
 void build_tint_palettes(const data_set &set);
 
+// The slot whose panel line (its text and swatches, as high as a swatch)
+// holds the screen point (x, y), else -1.
+int find_slot_at(const data_set &set, int x, int y);
+// The gradient row of the strip at the screen point (x, y), else -1.
+int find_strip_row_at(const data_set &set, int x, int y);
+
 // Reads "last_palshift.bin" into both tables; a missing or short file is no
 // error. Rows are brought into their own data set's range.
 void load_palshift_file();

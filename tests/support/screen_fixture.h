@@ -60,6 +60,7 @@ struct screen_test : ::testing::Test {
         for (gif_frame &frame : frames)
             destroy_bitmap(frame.bmp);
         std::fill_n(key, KEY_MAX, 0), glb_test_pauses.clear(), glb_test_releases.clear();
+        glb_input = {}, glb_playing = false, glb_clock = 0, mouse_b = mouse_z = 0;
         std::tie(glb_slot, glb_frame, pcx_flag, glb_zoom, glb_screen_dirty) = std::make_tuple(0, 0, 0, 100, true);
         std::fill_n(palshift_bg2, BG2_SLOTS, 0), std::fill_n(palshift_pst, PST_SLOTS, 0);
         frames.assign(n, gif_frame{});
