@@ -194,6 +194,7 @@ int run_huesmith(int argc, char **argv)
     change_to_program_dir(argv[0]);
 
     pcx_flag = cmd.pcx ? 1 : 0;
+    glb_save_extension = pcx_flag ? ".pcx" : ".bmp";
     const data_set &set = cmd.pst ? pst : bg2;
     if (!cmd.out_dir.empty())
         glb_export_dir = join_path(start_dir, cmd.out_dir);

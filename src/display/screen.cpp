@@ -15,6 +15,7 @@ bool glb_preview_dirty = true;
 volatile int glb_clock;
 std::string glb_status_note;
 int glb_note_end;
+const char *glb_save_extension = ".bmp";
 
 // The frame and zoom lines below the preview; with the preview they fill
 // the top of the left column, where nothing else is drawn.
@@ -185,6 +186,10 @@ void draw_help_lines(BITMAP *bmp, int white)
     textout_ex(bmp, font, "Left, Right        : Colormap on Tint", 10, 500, white, -1);
     textout_ex(bmp, font, "Page Up, Page Down : Frame", 10, 510, white, -1);
     textout_ex(bmp, font, "+, -               : Zoom in, out", 10, 520, white, -1);
-    textout_ex(bmp, font, "S                  : Save into .bmp", 10, 540, white, -1);
+    textprintf_ex(bmp, font, 10, 540, white, -1, "S                  : Save into %s", glb_save_extension);
     textout_ex(bmp, font, "Esc                : Quit", 10, 560, white, -1);
+    // Short enough to end left of the panel's text.
+    textout_ex(bmp, font, "Home               : Zoom to 100s", 10, 570, white, -1);
+    textout_ex(bmp, font, "Space              : Play, stop", 10, 580, white, -1);
+    textout_ex(bmp, font, "Click, Wheel       : Select, Zoom", 10, 590, white, -1);
 }

@@ -16,6 +16,7 @@ extern bool glb_preview_dirty; // set by what changes the frame or zoom: the nex
 extern volatile int glb_clock;  // hundredths of a second, counted by the library's timer after start_clock
 extern std::string glb_status_note; // shown below the zoom line until glb_note_end; empty: none
 extern int glb_note_end;            // glb_clock at which the note goes
+extern const char *glb_save_extension; // ".bmp" or ".pcx", the files S writes: the help names it
 
 // Where a W x H sprite lands in the preview at a zoom (may reach outside).
 preview_rect compute_preview_rect(int sprite_w, int sprite_h, int zoom);
