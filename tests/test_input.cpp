@@ -1,5 +1,4 @@
-// Input over simulated time: taps and held keys, playback by the frames'
-// delays, clicks and the wheel, the release wait; the mouse's hit tests.
+// Keys, playback, clicks and release waits over a simulated clock; the mouse's hit tests.
 #include "support/screen_fixture.h"
 
 using InputTest = screen_test;
@@ -21,9 +20,8 @@ static std::vector<std::pair<int, int32_t>> run_passes(gif_anim *anim, int k, in
 
 TEST_F(InputTest, ATapActsOnceAndAHeldKeyRepeatsAfterItsDelay)
 {
-    // Two presses each: every tap up to 250 ms acts once; held 600 ms, a key
-    // acts at 0 and 300 ms, then 75 ms (a zoom key 33 ms) after each act, on
-    // the next tick.
+    // Two presses each: taps up to 250 ms act once; held 600 ms, a key acts at 0
+    // and 300 ms, then at the tick 75 ms (zoom keys 33 ms) after each act.
     const struct { int hold, select_steps, zoom_steps; } holds[] = {
         {20, 1, 1}, {50, 1, 1}, {80, 1, 1}, {130, 1, 1}, {160, 1, 1}, {250, 1, 1}, {600, 5, 9}};
     for (int k : {KEY_UP, KEY_DOWN, KEY_LEFT, KEY_RIGHT, KEY_PGUP, KEY_PGDN, KEY_MINUS, KEY_EQUALS, KEY_MINUS_PAD, KEY_PLUS_PAD})
