@@ -51,5 +51,10 @@ int main(int argc, char **argv)
     benchmark::Shutdown();
     std::fflush(stdout);
     print_peer_summary(stdout);
+    // HUESMITH_BENCH_LOAD_REPS sets the load table's repetitions; 0 skips it.
+    const char *reps = std::getenv("HUESMITH_BENCH_LOAD_REPS");
+    int repetitions = reps ? std::atoi(reps) : 15;
+    if (repetitions > 0)
+        print_load_table(stdout, repetitions);
     return 0;
 }

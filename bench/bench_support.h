@@ -72,3 +72,8 @@ void report_peer_ratio(benchmark::State &state, const std::string &peer,
 void name_reported_pairs(const std::string &name);
 // Table of every named pair (medians over repetitions): ours, peer, ratio.
 void print_peer_summary(FILE *out);
+
+// Times the reader (trace on and off), Wuffs and giflib loading every
+// generated animation and GIF suite file, in interleaved repetitions, and
+// prints the table of medians and ratios.
+void print_load_table(FILE *out, int repetitions);
