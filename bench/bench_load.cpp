@@ -155,6 +155,14 @@ static std::vector<load_case> list_load_cases()
     }
     if (suite.empty())
         std::fprintf(stderr, "no GIF suite found: only the generated animations are loaded\n");
+    // HUESMITH_BENCH_LOAD_ONLY keeps the cases whose name holds it (for profiling).
+    const char *only = std::getenv("HUESMITH_BENCH_LOAD_ONLY");
+    if (only)
+        cases.erase(std::remove_if(cases.begin(), cases.end(),
+                                   [&](const load_case &c) {
+                                       return c.name.find(only) == std::string::npos;
+                                   }),
+                    cases.end());
     return cases;
 }
 

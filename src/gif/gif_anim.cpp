@@ -8,12 +8,10 @@
 #include <algorithm>
 #include <climits>
 #include <allegro.h>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-// The block trace and the frame table are trace lines, which -quiet silences.
-#define printf(...) (glb_quiet ? 0 : std::printf(__VA_ARGS__))
 
 // A few header bytes can claim images of 65535 x 65535 pixels each; this
 // bounds what one file can make the reader allocate.
@@ -58,6 +56,18 @@ struct parse_state {
 };
 
 enum image_result { IMAGE_DONE, IMAGE_END_OF_FILE, IMAGE_FAILED };
+
+// Prints trace lines and flushes them, unless the trace is off.
+__attribute__((format(printf, 1, 2))) void print_trace(const char *format, ...)
+{
+    if (glb_quiet)
+        return;
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    fflush(stdout);
+}
 
 bool read_u8(FILE *file, int *value)
 {
@@ -106,25 +116,24 @@ bool read_gif_id(FILE *file, gif_id *id)
 
 void print_gif_id(const gif_id *id)
 {
-    printf("   gif_id.local_palette_flag  = %i\n", id->local_palette_flag);
-    printf("   gif_id.interlace           = %i\n", id->interlace);
-    printf("   gif_id.sort_flag           = %i\n", id->sort_flag);
-    printf("   gif_id.palette_size        = %i\n", id->palette_size);
-    printf("   sz                         = %i\n", id->palette_size);
-    fflush(stdout);
+    print_trace("   gif_id.local_palette_flag  = %i\n"
+                "   gif_id.interlace           = %i\n"
+                "   gif_id.sort_flag           = %i\n"
+                "   gif_id.palette_size        = %i\n"
+                "   sz                         = %i\n",
+                id->local_palette_flag, id->interlace, id->sort_flag, id->palette_size,
+                id->palette_size);
 }
 
 // Graphic control or skipped extension, after the 0x21; false at end of file.
 bool read_extension(FILE *file, gif_gce *gce)
 {
-    printf("\n\n0x21 Extension Block\n");
-    fflush(stdout);
+    print_trace("\n\n0x21 Extension Block\n");
     int label;
     if (!read_u8(file, &label))
         return false;
     if (label == 0xF9) {
-        printf("   0xF9 Graphic Control extension\n");
-        fflush(stdout);
+        print_trace("   0xF9 Graphic Control extension\n");
         int block_size, packed, index;
         uint16_t delay;
         if (!read_u8(file, &block_size) || !read_u8(file, &packed) ||
@@ -135,8 +144,7 @@ bool read_extension(FILE *file, gif_gce *gce)
         gce->delay = delay;
         gce->trans = gce->transparent_flag ? index : -1;
     } else {
-        printf("   ???? 0x%02X Skip that block\n", label);
-        fflush(stdout);
+        print_trace("   ???? 0x%02X Skip that block\n", label);
         int size;
         if (!read_u8(file, &size) || !skip_gif_bytes(file, size))
             return false;
@@ -164,15 +172,14 @@ image_result skip_surplus_image(FILE *file, const gif_id *id, parse_state *state
 bool choose_frame_palette(FILE *file, const gif_id *id, parse_state *state, gif_frame *frame)
 {
     frame->pal = -1;
-    printf("   g->have_global_palette    = %i\n", state->screen->have_global_palette);
-    printf("   gif_id.local_palette_flag = %i\n", id->local_palette_flag);
-    fflush(stdout);
+    print_trace("   g->have_global_palette    = %i\n"
+                "   gif_id.local_palette_flag = %i\n",
+                state->screen->have_global_palette, id->local_palette_flag);
     if (state->screen->have_global_palette)
         frame->pal = 0;
     if (!id->local_palette_flag)
         return true;
-    printf("   reading local palette, size = %i\n", id->palette_size);
-    fflush(stdout);
+    print_trace("   reading local palette, size = %i\n", id->palette_size);
     if (state->slot >= state->anim->num_palettes)
         return skip_gif_bytes(file, 3L * id->palette_size);
     uint8_t *rgb = state->anim->palettes + size_t(state->slot) * GIF_PALETTE_BYTES;
@@ -244,8 +251,7 @@ image_result leave_image_on_canvas(const gif_id *id, parse_state *state, BITMAP 
 image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
                               parse_state *state, gif_frame *frame)
 {
-    printf("sub_bmp = (%i, %i), w =%i, h =%i\n", id->x, id->y, id->w, id->h);
-    fflush(stdout);
+    print_trace("sub_bmp = (%i, %i), w =%i, h =%i\n", id->x, id->y, id->w, id->h);
     // The frame's bitmap stays; the decoder needs as much again while it works.
     long long image_bytes = static_cast<long long>(id->w) * id->h;
     bool within_limit = state->frame_bytes + 2 * image_bytes <= glb_gif_frame_bytes_limit;
@@ -289,8 +295,7 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
 // One image, after the 0x2C.
 image_result read_image(FILE *file, parse_state *state)
 {
-    printf("0x2C Image Descriptor\n");
-    fflush(stdout);
+    print_trace("0x2C Image Descriptor\n");
     gif_id id;
     if (!read_gif_id(file, &id))
         return IMAGE_END_OF_FILE;
@@ -319,15 +324,19 @@ image_result read_image(FILE *file, parse_state *state)
 
 void print_frame_table(const gif_anim *anim)
 {
+    if (glb_quiet)
+        return;
     for (int32_t i = 0; i < anim->num_frames; ++i) {
         const gif_frame *frame = &anim->frames[i];
-        printf("\nframe %3i\n", i);
-        printf("   .pos   = %3i, %3i\n", frame->pos.x, frame->pos.y);
-        printf("   .w, h  = %3i, %3i\n", frame->w, frame->h);
-        printf("   .pal   = %i\n", frame->pal);
-        printf("   .trans = %i\n", frame->trans);
-        printf("   .delay = %i\n", frame->delay);
-        printf("   .bmp   = 0x%s\n", format_address(frame->bmp).c_str());
+        printf("\nframe %3i\n"
+               "   .pos   = %3i, %3i\n"
+               "   .w, h  = %3i, %3i\n"
+               "   .pal   = %i\n"
+               "   .trans = %i\n"
+               "   .delay = %i\n"
+               "   .bmp   = 0x%s\n",
+               i, frame->pos.x, frame->pos.y, frame->w, frame->h, frame->pal, frame->trans,
+               frame->delay, format_address(frame->bmp).c_str());
     }
 }
 
@@ -345,6 +354,8 @@ bool allocate_anim_tables(gif_anim *anim)
 
 void print_anim_sizes(const gif_anim *anim)
 {
+    if (glb_quiet)
+        return;
     long long frames_size = 24LL * anim->num_frames;
     long long palettes_size = 768LL * anim->num_palettes;
     printf("num_frames   = %i\n", anim->num_frames);

@@ -106,8 +106,9 @@ static int find_glb_color(const color_index &index, const uint8_t *rgb)
     return int(*found & 0xFF);
 }
 
-// Writes text then n as printf's %i would, and flushes: the trace is
-// flushed piece by piece, and printf's formatting costs more than the rest.
+// Writes text then n as printf's %i would, and flushes, unless the trace is
+// off: the trace is flushed piece by piece, and printf's formatting costs
+// more than the rest.
 static void print_number(const char *text, size_t text_length, int n, const char *after)
 {
     if (glb_quiet)
