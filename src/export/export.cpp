@@ -3,11 +3,13 @@
 // 8-bit one.
 #include "export/export.h"
 
+#include <algorithm>
 #include <allegro.h>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -93,7 +95,7 @@ static void encode_bmp(BITMAP *bmp, const RGB *pal, std::vector<uint8_t> &out)
 // the value. Returns the end of what it wrote. The count byte is always
 // stored and only kept when needed: on noise a branch there mispredicts
 // often enough to double the coding time.
-static uint8_t *put_pcx_run(uint8_t *out, int count, uint8_t value)
+static inline uint8_t *put_pcx_run(uint8_t *out, int count, uint8_t value)
 {
     *out = uint8_t(0xC0 | count);
     out += count > 1 || (value & 0xC0) == 0xC0;
@@ -101,23 +103,87 @@ static uint8_t *put_pcx_run(uint8_t *out, int count, uint8_t value)
     return out;
 }
 
-// Codes one row into out, which has room for two bytes per pixel; returns
-// the end of the row's code.
-static uint8_t *code_pcx_row(const uint8_t *row, int w, uint8_t *out)
+static inline uint64_t load_word(const uint8_t *p)
 {
-    int count = 0;
-    uint8_t value = 0;
-    for (int x = 0; x < w; x++) {
-        if (count > 0 && row[x] == value && count < 0x3F) {
-            count++;
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+    return word;
+}
+
+// The high bit of the lowest zero byte of v set (bytes above it may be
+// flagged too); 0 when v has no zero byte.
+static inline uint64_t find_zero_bytes(uint64_t v)
+{
+    return (v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull;
+}
+
+// Length of the run of row[x]'s value from x, at most 63 and w - x,
+// compared eight pixels at a time while a whole word fits in the row.
+static inline int measure_pcx_run(const uint8_t *row, int x, int w)
+{
+    int limit = std::min(0x3F, w - x);
+    uint64_t repeated = row[x] * 0x0101010101010101ull;
+    int n = 1;
+    while (n < limit) {
+        if (x + n + 8 > w) {
+            if (row[x + n] != row[x])
+                break;
+            n++;
             continue;
         }
-        if (count > 0)
-            out = put_pcx_run(out, count, value);
-        count = 1;
-        value = row[x];
+        uint64_t differ = load_word(row + x + n) ^ repeated;
+        if (differ) {
+            n += __builtin_ctzll(differ) / 8;
+            break;
+        }
+        n += 8;
     }
-    return put_pcx_run(out, count, value);
+    return std::min(n, limit);
+}
+
+// Runs of one for the low count bytes of word (pixels in row order): each
+// value from 0xC0 up gets the count byte 0xC1 before it, both stored at
+// once. Returns the end of what it wrote.
+static inline uint8_t *put_pcx_singles(uint8_t *out, uint64_t word, int count)
+{
+    for (int k = 0; k < count; k++) {
+        unsigned v = unsigned(word >> (8 * k)) & 0xFF;
+        unsigned escaped = (v + 0x40) >> 8;
+        uint16_t code = uint16_t(escaped ? 0xC1 | v << 8 : v);
+        std::memcpy(out, &code, 2);
+        out += 1 + escaped;
+    }
+    return out;
+}
+
+// Codes one row into out, which has room for two bytes per pixel plus one;
+// returns the end of the row's code. Eight pixels at a time are compared
+// with their right neighbours in one word: those before the first equal
+// pair are runs of one, and a run from there is measured a word at a time.
+static uint8_t *code_pcx_row(const uint8_t *row, int w, uint8_t *out)
+{
+    int x = 0;
+    while (x < w) {
+        if (x + 9 <= w) {
+            uint64_t word = load_word(row + x);
+            uint64_t same = find_zero_bytes(word ^ load_word(row + x + 1));
+            if (!same) {
+                out = put_pcx_singles(out, word, 8); // unrolled: the common case on noise
+                x += 8;
+                continue;
+            }
+            int singles = __builtin_ctzll(same) / 8;
+            out = put_pcx_singles(out, word, singles);
+            x += singles;
+        }
+        int count = measure_pcx_run(row, x, w);
+        out = put_pcx_run(out, count, row[x]);
+        x += count;
+    }
+    return out;
 }
 
 // An 8-bit bitmap as the library's PCX writer lays it out: the 128-byte
@@ -140,10 +206,19 @@ static void encode_pcx(BITMAP *bmp, const RGB *pal, std::vector<uint8_t> &out)
         put_le(out, uint32_t(v), 2);
     out.insert(out.end(), 54, 0);
     size_t header = out.size();
-    out.resize(header + 2 * size_t(bmp->w) * size_t(bmp->h));
-    uint8_t *end = out.data() + header;
-    for (int y = 0; y < bmp->h; y++)
-        end = code_pcx_row(bmp->line[y], bmp->w, end);
+    out.resize(header + 2 * size_t(bmp->w) * size_t(bmp->h) + 1);
+    uint8_t *end = out.data() + header, *last = end;
+    for (int y = 0; y < bmp->h; y++) {
+        // A zoomed frame repeats rows: a row like the one before has its code.
+        uint8_t *start = end;
+        if (y > 0 && std::memcmp(bmp->line[y], bmp->line[y - 1], size_t(bmp->w)) == 0) {
+            std::memcpy(end, last, size_t(start - last));
+            end += start - last;
+        } else {
+            end = code_pcx_row(bmp->line[y], bmp->w, end);
+        }
+        last = start;
+    }
     out.resize(size_t(end - out.data()));
     out.push_back(PCX_PALETTE_MARKER);
     for (int c = 0; c < 256; c++)
