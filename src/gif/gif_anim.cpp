@@ -12,6 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // A few header bytes can claim images of 65535 x 65535 pixels each; this
 // bounds what one file can make the reader allocate.
@@ -365,44 +369,77 @@ void print_anim_sizes(const gif_anim *anim)
     fflush(stdout);
 }
 
-} // namespace
-
-gif_anim *load_gif_anim(const char *path)
+// The whole file in one read, in a block the caller frees; null when it
+// cannot be read (or held).
+uint8_t *read_whole_file(const char *path, size_t *size)
 {
-    FILE *file = fopen(path, "rb");
-    if (!file)
+    int fd = open(path, O_RDONLY);
+    if (fd < 0)
         return nullptr;
-    // The file is read twice, a byte at a time in places: fewer, larger
-    // reads cost less than the default buffer's.
-    setvbuf(file, nullptr, _IOFBF, 1 << 16);
+    struct stat st;
+    uint8_t *bytes = nullptr;
+    if (fstat(fd, &st) == 0 && st.st_size >= 0)
+        bytes = static_cast<uint8_t *>(malloc(size_t(st.st_size) + 1));
+    // Bytes the file gained since fstat are left for another load.
+    size_t got = 0;
+    while (bytes && got < size_t(st.st_size)) {
+        ssize_t n = read(fd, bytes + got, size_t(st.st_size) - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += size_t(n);
+    }
+    close(fd);
+    *size = got;
+    return bytes;
+}
+
+// The loader's work on the file's bytes, also open as file.
+gif_anim *load_gif_stream(FILE *file, const uint8_t *bytes, size_t size)
+{
     gif_screen screen;
     read_gif_screen(file, &screen);
     int32_t num_frames = 0;
     int32_t num_palettes = 1;
-    count_gif_frames(file, &num_frames, &num_palettes);
+    count_gif_frames(bytes, size, size_t(ftell(file)), &num_frames, &num_palettes);
 
     gif_anim *anim = static_cast<gif_anim *>(calloc(1, sizeof(gif_anim)));
-    if (!anim) {
-        fclose(file);
+    if (!anim)
         return nullptr;
-    }
     anim->num_frames = num_frames;
     anim->num_palettes = num_palettes;
     anim->w = screen.w;
     anim->h = screen.h;
     if (!allocate_anim_tables(anim)) {
-        fclose(file);
         destroy_gif_anim(anim);
         return nullptr;
     }
     print_anim_sizes(anim);
     if (read_gif_blocks(file, &screen, anim) != 0) {
-        fclose(file);
         destroy_gif_anim(anim);
         return nullptr;
     }
     print_frame_table(anim);
+    return anim;
+}
+
+} // namespace
+
+gif_anim *load_gif_anim(const char *path)
+{
+    // The file is read once; the frame count and the parse both read it
+    // from memory, the parse through a stream over the same bytes.
+    size_t size = 0;
+    uint8_t *bytes = read_whole_file(path, &size);
+    FILE *file = bytes ? fmemopen(bytes, size, "rb") : nullptr;
+    if (!file) {
+        free(bytes);
+        return nullptr;
+    }
+    gif_anim *anim = load_gif_stream(file, bytes, size);
     fclose(file);
+    free(bytes);
     return anim;
 }
 
@@ -448,32 +485,38 @@ void read_gif_screen(FILE *file, gif_screen *screen)
         read_colour_table(file, &screen->palette[0][0], screen->palette_size);
 }
 
-void count_gif_frames(FILE *file, int32_t *num_frames, int32_t *num_palettes)
+void count_gif_frames(const uint8_t *bytes, size_t size, size_t at, int32_t *num_frames,
+                      int32_t *num_palettes)
 {
-    long start = ftell(file);
-    int byte;
-    while ((byte = fgetc(file)) != EOF && byte != 0x3B) {
+    // The walk a stream reader would make, reading past the end being the
+    // end of the file.
+    auto read_byte = [&](int *value) {
+        if (at >= size)
+            return false;
+        *value = bytes[at++];
+        return true;
+    };
+    int byte, label, length, packed, code_size;
+    while (read_byte(&byte) && byte != 0x3B) {
         if (byte == 0x21) {
-            int label, size;
-            if (!read_u8(file, &label) || !read_u8(file, &size) || !skip_gif_bytes(file, size))
+            if (!read_byte(&label) || !read_byte(&length))
                 break;
+            at += size_t(length);
         } else if (byte == 0x2C) {
             ++*num_frames;
-            int packed, code_size;
-            if (!skip_gif_bytes(file, 8) || !read_u8(file, &packed))
+            at += 8;
+            if (!read_byte(&packed))
                 break;
             if (packed & 0x80) {
                 ++*num_palettes;
-                if (!skip_gif_bytes(file, 3L << ((packed & 7) + 1)))
-                    break;
+                at += size_t(3) << ((packed & 7) + 1);
             }
-            if (!read_u8(file, &code_size))
+            if (!read_byte(&code_size))
                 break;
         }
-        skip_gif_sub_blocks(file);
+        while (read_byte(&length) && length != 0)
+            at += size_t(length);
     }
-    if (start >= 0)
-        fseek(file, start, SEEK_SET);
 }
 
 int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim)

@@ -55,8 +55,9 @@ void destroy_gif_anim(gif_anim *anim);
 void destroy_gif_frame(gif_frame *frame);
 
 void read_gif_screen(FILE *file, gif_screen *screen);
-// Adds to the two counters (callers start them at 0 and 1); restores the
-// file position.
-void count_gif_frames(FILE *file, int32_t *num_frames, int32_t *num_palettes);
+// Adds to the two counters (callers start them at 0 and 1) what the file's
+// bytes hold from offset at on.
+void count_gif_frames(const uint8_t *bytes, size_t size, size_t at, int32_t *num_frames,
+                      int32_t *num_palettes);
 // 0 on success, 1 on failure.
 int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim);
