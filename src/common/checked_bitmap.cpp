@@ -11,7 +11,10 @@ constexpr long long PREFAULT_MIN_BYTES = 64 * 1024;
 
 // Asks the kernel to map a large memory bitmap's fresh pages in one call
 // rather than in one fault per page as rows are first written: on a
-// virtual machine each fault is costly. Only a hint; any failure is ignored.
+// virtual machine each fault is costly. Memory the allocator hands out
+// again is mostly mapped already, and walking its pages costs more than the
+// few faults it saves: when the first whole page is mapped, nothing is
+// asked. Only a hint; any failure is ignored.
 static void prefault_bitmap(BITMAP *bmp, int depth)
 {
 #ifdef MADV_POPULATE_WRITE
@@ -21,6 +24,9 @@ static void prefault_bitmap(BITMAP *bmp, int depth)
     uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
     uintptr_t start = (reinterpret_cast<uintptr_t>(bmp->line[0]) + page - 1) & ~(page - 1);
     uintptr_t end = (reinterpret_cast<uintptr_t>(bmp->line[0]) + uintptr_t(bytes)) & ~(page - 1);
+    unsigned char mapped = 0;
+    if (end > start && mincore(reinterpret_cast<void *>(start), page, &mapped) == 0 && (mapped & 1))
+        return;
     if (end > start)
         madvise(reinterpret_cast<void *>(start), end - start, MADV_POPULATE_WRITE);
 #else
