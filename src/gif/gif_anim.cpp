@@ -215,34 +215,32 @@ void fill_from_canvas(BITMAP *image, const gif_id *id, const parse_state *state,
 }
 
 // Puts the image on the canvas where the two overlap, then applies its
-// disposal. Nothing reads the canvas after the last counted image, and an
-// image disposed of by 2 or 3 over a canvas that is the fill alone leaves it
-// so: the canvas is made only when an image must stay on it. Fails only
-// when it cannot be made.
+// disposal: 2 clears the overlap to the fill, 3 leaves the canvas as it was
+// (the image was drawn into its own bitmap, never onto the canvas). Nothing
+// reads the canvas after the last counted image, and an image disposed of
+// by 2 over a canvas that is the fill alone leaves it so: the canvas is made
+// only when an image must stay on it. Fails only when it cannot be made.
 image_result leave_image_on_canvas(const gif_id *id, parse_state *state, BITMAP *image,
-                                   BITMAP *saved, int overlap_w, int overlap_h)
+                                   int overlap_w, int overlap_h)
 {
     int disposal = state->gce.disposal;
     bool last = state->frame + 1 >= state->anim->num_frames;
-    if (last || overlap_w <= 0 || overlap_h <= 0 ||
-        (!state->canvas && (disposal == 2 || disposal == 3))) {
-        if (saved)
-            destroy_bitmap(saved);
+    if (last || overlap_w <= 0 || overlap_h <= 0 || disposal == 3 ||
+        (!state->canvas && disposal == 2))
         return IMAGE_DONE;
-    }
     if (!state->canvas) {
         state->canvas = create_checked_bitmap(8, state->canvas_w, state->canvas_h);
         if (!state->canvas)
             return IMAGE_FAILED;
         clear_to_color(state->canvas, state->fill);
     }
-    BITMAP *canvas = state->canvas;
-    blit(image, canvas, 0, 0, id->x, id->y, overlap_w, overlap_h);
-    if (disposal == 2)
-        rectfill(canvas, id->x, id->y, id->x + overlap_w - 1, id->y + overlap_h - 1, state->fill);
-    if (saved) {
-        blit(saved, canvas, 0, 0, id->x, id->y, overlap_w, overlap_h);
-        destroy_bitmap(saved);
+    // Both are 8-bit memory bitmaps: plain rows.
+    for (int y = 0; y < overlap_h; ++y) {
+        uint8_t *row = state->canvas->line[id->y + y] + id->x;
+        if (disposal == 2)
+            std::memset(row, state->fill, size_t(overlap_w));
+        else
+            std::memcpy(row, image->line[y], size_t(overlap_w));
     }
     return IMAGE_DONE;
 }
@@ -269,20 +267,6 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
     int overlap_w = id->x < state->canvas_w ? std::min<int>(id->w, state->canvas_w - id->x) : 0;
     int overlap_h = id->y < state->canvas_h ? std::min<int>(id->h, state->canvas_h - id->y) : 0;
 
-    // Disposal 3 puts back what the image covered; a canvas that is still
-    // the fill alone needs nothing kept for that.
-    BITMAP *saved = nullptr;
-    if (state->gce.disposal == 3 && state->canvas) {
-        saved = create_checked_bitmap(8, id->w, id->h);
-        if (!saved) {
-            destroy_bitmap(image);
-            printf("tmp_bmp = NULL\n");
-            fflush(stdout);
-            return IMAGE_FAILED;
-        }
-        blit(state->canvas, saved, id->x, id->y, 0, 0, overlap_w, overlap_h);
-    }
-
     // A plain image's decoded pixels are all drawn: what lies under it is
     // needed only where the data runs out.
     bool plain = !id->interlace && state->gce.trans < 0;
@@ -294,7 +278,7 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
         fill_from_canvas(image, id, state, overlap_w, overlap_h, decoded);
     frame->bmp = image;
     state->frame_bytes += image_bytes;
-    return leave_image_on_canvas(id, state, image, saved, overlap_w, overlap_h);
+    return leave_image_on_canvas(id, state, image, overlap_w, overlap_h);
 }
 
 // One image, after the 0x2C.
