@@ -414,17 +414,22 @@ gif_anim *load_gif_stream(FILE *file, const uint8_t *bytes, size_t size)
 gif_anim *load_gif_anim(const char *path)
 {
     // The file is read once; the frame count and the parse both read it
-    // from memory, the parse through a stream over the same bytes.
+    // from memory.
     size_t size = 0;
     uint8_t *bytes = read_whole_file(path, &size);
-    FILE *file = bytes ? fmemopen(bytes, size, "rb") : nullptr;
-    if (!file) {
-        free(bytes);
+    gif_anim *anim = bytes ? load_gif_bytes(bytes, size) : nullptr;
+    free(bytes);
+    return anim;
+}
+
+gif_anim *load_gif_bytes(const uint8_t *bytes, size_t size)
+{
+    // The parse reads through a stream over the bytes.
+    FILE *file = fmemopen(const_cast<uint8_t *>(bytes), size, "rb");
+    if (!file)
         return nullptr;
-    }
     gif_anim *anim = load_gif_stream(file, bytes, size);
     fclose(file);
-    free(bytes);
     return anim;
 }
 

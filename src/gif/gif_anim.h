@@ -51,6 +51,8 @@ constexpr int GIF_PALETTE_BYTES = 768;
 // Loads the whole file; null on any failure (nothing printed on failure).
 // Needs the graphics library initialised with the colour depth set to 8.
 gif_anim *load_gif_anim(const char *path);
+// The same for a file's bytes already in memory.
+gif_anim *load_gif_bytes(const uint8_t *bytes, size_t size);
 void destroy_gif_anim(gif_anim *anim);
 void destroy_gif_frame(gif_frame *frame);
 
