@@ -23,6 +23,10 @@ long long glb_gif_frame_bytes_limit = 512LL << 20;
 // The canvas is bounded by the library's own sizes unless a caller (a
 // fuzzer, say) wants less.
 long long glb_gif_canvas_bytes_limit = INT_MAX;
+gif_decoder *glb_gif_decoder = nullptr;
+
+// Images up to this size leave the decoder kept for the next load.
+constexpr long long GIF_KEPT_DECODER_IMAGE_BYTES = 1 << 20;
 
 namespace {
 
@@ -57,6 +61,7 @@ struct parse_state {
     int32_t slot;    // next free palette slot
     long long frame_bytes; // taken by the frame bitmaps so far
     gif_decoder *decoder; // reused by every image
+    long long largest_image; // bytes of the largest image decoded
 };
 
 enum image_result { IMAGE_DONE, IMAGE_END_OF_FILE, IMAGE_FAILED };
@@ -278,6 +283,7 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
         fill_from_canvas(image, id, state, overlap_w, overlap_h, decoded);
     frame->bmp = image;
     state->frame_bytes += image_bytes;
+    state->largest_image = std::max(state->largest_image, image_bytes);
     return leave_image_on_canvas(id, state, image, overlap_w, overlap_h);
 }
 
@@ -528,9 +534,11 @@ int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim)
         return 1;
     state.canvas_w = screen->w;
     state.canvas_h = screen->h;
-    state.decoder = make_gif_decoder();
-    if (!state.decoder)
+    if (!glb_gif_decoder)
+        glb_gif_decoder = make_gif_decoder();
+    if (!glb_gif_decoder)
         return 1;
+    state.decoder = glb_gif_decoder;
     reset_gce(&state.gce);
 
     image_result result = IMAGE_DONE;
@@ -543,7 +551,12 @@ int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim)
     }
     if (state.canvas)
         destroy_bitmap(state.canvas);
-    free_gif_decoder(state.decoder);
+    // Small files come one after another (fuzzing, the suite): their
+    // decoder is kept. A large image's buffers are not held after its load.
+    if (state.largest_image > GIF_KEPT_DECODER_IMAGE_BYTES) {
+        free_gif_decoder(glb_gif_decoder);
+        glb_gif_decoder = nullptr;
+    }
     if (result == IMAGE_FAILED)
         return 1;
     // Images cut off in their descriptor never became frames.

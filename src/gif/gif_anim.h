@@ -6,6 +6,7 @@
 #include <cstdio>
 
 struct BITMAP;
+struct gif_decoder;
 
 struct gif_frame {
     struct {
@@ -44,6 +45,7 @@ struct gif_screen {
 
 extern long long glb_gif_frame_bytes_limit;  // most bytes one animation's frame bitmaps may take
 extern long long glb_gif_canvas_bytes_limit; // most bytes of the logical screen's canvas
+extern gif_decoder *glb_gif_decoder; // the decoder's buffers, kept from one load to the next
 
 // Bytes of one palette slot in gif_anim::palettes.
 constexpr int GIF_PALETTE_BYTES = 768;
