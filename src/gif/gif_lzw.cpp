@@ -414,24 +414,27 @@ int copy_codes(lzw_input *in, const lzw_codes codes, lzw_table *table, const lzw
     return result;
 }
 
-// Walks an ordinary code's links onto the stack, last index first, and
-// defines the next entry while there is room. Returns the stack depth. A
-// corrupt table can chain links in a loop: the walk stops at the stack's end.
+// Walks an ordinary code's links onto the stack, which grows down from its
+// end (LZW_TABLE_SIZE bytes), so that the string lies there in order, and
+// defines the next entry while there is room. Returns the string's length.
+// A corrupt table can chain links in a loop: the walk stops at the stack's
+// end.
 int push_code_string(lzw_state *s, const lzw_codes &codes, lzw_table *table, uint8_t *stack,
                      int code)
 {
     int depth = 0;
     int current = code;
+    uint8_t *top = stack + LZW_TABLE_SIZE;
     if (code >= s->next_free) {
-        stack[depth++] = uint8_t(s->first_index);
+        top[-++depth] = uint8_t(s->first_index);
         current = s->prev;
     }
     while (current >= codes.first_free && depth < LZW_TABLE_SIZE - 1) {
-        stack[depth++] = table->suffix[current];
+        top[-++depth] = table->suffix[current];
         current = table->prefix[current];
     }
     int root = current & 0xFF;
-    stack[depth++] = uint8_t(root);
+    top[-++depth] = uint8_t(root);
 
     if (s->next_free < s->limit) {
         table->suffix[s->next_free] = uint8_t(root);
@@ -460,10 +463,22 @@ bool walk_codes(lzw_input *in, const lzw_codes &codes, lzw_table *table, const l
             reset_codes(s, codes);
         } else if (s->fresh) {
             start_string(s, codes, out, code);
+        } else if (s->pos >= out.capacity) {
+            // Nothing more is drawn. Where the end code lies still matters,
+            // but the code widths follow the count of entries alone: the
+            // strings (up to 4095 steps a code through a corrupt table's
+            // loops) and the entries' contents are left out.
+            if (s->next_free < s->limit) {
+                s->prev = code;
+                ++s->next_free;
+            }
+            widen_codes(s);
         } else {
-            int depth = push_code_string(s, codes, table, stack, code);
-            while (depth > 0)
-                put_output(out, s->pos++, stack[--depth]);
+            size_t length = size_t(push_code_string(s, codes, table, stack, code));
+            if (s->pos < out.capacity)
+                std::memcpy(out.data + s->pos, stack + LZW_TABLE_SIZE - length,
+                            std::min(length, out.capacity - s->pos));
+            s->pos += length;
         }
     } while (read_code(in, s->width, &code));
     return false;
