@@ -423,12 +423,12 @@ gif_anim *load_gif_anim(const char *path)
     // from memory.
     size_t size = 0;
     uint8_t *bytes = read_whole_file(path, &size);
-    gif_anim *anim = bytes ? load_gif_bytes(bytes, size) : nullptr;
+    gif_anim *anim = bytes ? load_gif_memory(bytes, size) : nullptr;
     free(bytes);
     return anim;
 }
 
-gif_anim *load_gif_bytes(const uint8_t *bytes, size_t size)
+gif_anim *load_gif_memory(const uint8_t *bytes, size_t size)
 {
     // The parse reads through a stream over the bytes.
     FILE *file = fmemopen(const_cast<uint8_t *>(bytes), size, "rb");

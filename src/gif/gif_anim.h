@@ -54,7 +54,7 @@ constexpr int GIF_PALETTE_BYTES = 768;
 // Needs the graphics library initialised with the colour depth set to 8.
 gif_anim *load_gif_anim(const char *path);
 // The same for a file's bytes already in memory.
-gif_anim *load_gif_bytes(const uint8_t *bytes, size_t size);
+gif_anim *load_gif_memory(const uint8_t *bytes, size_t size);
 void destroy_gif_anim(gif_anim *anim);
 void destroy_gif_frame(gif_frame *frame);
 
