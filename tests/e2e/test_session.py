@@ -113,6 +113,12 @@ class EndToEnd(unittest.TestCase):
             self.assertIn(palette.index((0, 0, 0)), image.getdata())
         self.assertEqual(sorted(f for f in os.listdir(session.folder) if f.startswith("frame")),
                          ["frame%03d%s" % (i, extension) for i in range(frames)])
+        # The same choices exported with no display: the same bytes.
+        flags = " -pst" * (session.data_set == "pst") + " -pcx" * (extension == ".pcx")
+        os.system("cd %s && DISPLAY= ./huesmith sample_%s.gif -export -quiet -out=batch -zoom=%d%s"
+                  % (session.folder, session.data_set, zoom, flags))
+        for name in ["frame%03d%s" % (i, extension) for i in range(frames)]:
+            self.assertEqual(*(Path(session.folder, d, name).read_bytes() for d in ("batch", ".")), name)
 
     def check_screen(self, screen, session, slot, row):
         columns, rows, step, _, marker_x, _ = DATA_SETS[session.data_set]
