@@ -2,6 +2,7 @@
 
 #include "common/address_text.h"
 #include "common/checked_bitmap.h"
+#include "common/safe_file.h"
 #include "common/trace.h"
 #include "gif/gif_anim.h"
 
@@ -17,16 +18,22 @@ std::string glb_palette_file;
 
 bool load_glb_palette(const char *file)
 {
-    FILE *in = std::fopen(file, "rb");
+    // Not a regular file (a directory, a FIFO), or one with nothing in it:
+    // no palette to speak of.
+    FILE *in = open_regular_stream(file);
     if (!in)
         return false;
-    glb_palette_file = file;
+    uint8_t bytes[256 * 3];
+    size_t got = std::fread(bytes, 1, sizeof bytes, in);
+    bool read_error = std::ferror(in) != 0;
+    std::fclose(in);
+    if (got == 0 || read_error)
+        return false;
     // A short file is accepted: the end-of-file value's low byte (255)
     // stands in for every missing byte.
-    for (int e = 0; e < 256; e++)
-        for (int k = 0; k < 3; k++)
-            glb_palette[e][k] = uint8_t(std::fgetc(in));
-    std::fclose(in);
+    std::memset(bytes + got, 255, sizeof bytes - got);
+    std::memcpy(glb_palette, bytes, sizeof bytes);
+    glb_palette_file = file;
     return true;
 }
 

@@ -10,7 +10,8 @@ struct gif_anim;
 extern uint8_t glb_palette[256][3]; // (r, g, b) at 8 bits, from the palette file
 extern std::string glb_palette_file; // the file glb_palette was read from
 
-// Fills glb_palette; false when the file cannot be opened. Prints nothing.
+// Fills glb_palette; false when the file cannot be opened or read as a
+// regular file, or is empty. Prints nothing.
 bool load_glb_palette(const char *file);
 
 // Rewrites every frame pixel as the glb_palette index of its colour (a first

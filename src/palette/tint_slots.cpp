@@ -1,5 +1,6 @@
 #include "palette/tint_slots.h"
 
+#include "common/safe_file.h"
 #include "common/surfaces.h"
 
 #include "palette/data_set.h"
@@ -11,8 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 int32_t palshift_bg2[BG2_SLOTS];
 int32_t palshift_pst[PST_SLOTS];
@@ -46,9 +45,8 @@ static const panel_layout bg2_layout = {{7, 12, 20, 18}, {21, 8, 20, 18}, bg2_fi
 static const panel_layout pst_layout = {{4, 16, 15, 13}, {4, 32, 7, 5}, pst_first_entry, 127, 791};
 
 constexpr char PALSHIFT_FILE[] = "last_palshift.bin";
-constexpr char PALSHIFT_TMP_FILE[] = "last_palshift.bin.tmp";
 constexpr int PALSHIFT_BYTES = 4 * (BG2_SLOTS + PST_SLOTS);
-// The file is read and written in three pieces: bg2 A slots, bg2 B slots,
+// The file is read in three pieces: bg2 A slots, bg2 B slots,
 // the pst table.
 constexpr int PALSHIFT_PIECES[3] = {28, 84, 32};
 
@@ -221,7 +219,8 @@ static void decode_palshift(const uint8_t *bytes)
 
 void load_palshift_file()
 {
-    FILE *in = std::fopen(PALSHIFT_FILE, "rb");
+    // Anything but a regular file (a FIFO, a directory) counts as absent.
+    FILE *in = open_regular_stream(PALSHIFT_FILE);
     if (!in)
         return;
     // A short file fills the image from its start; the rest keeps the
@@ -238,44 +237,10 @@ void load_palshift_file()
     decode_palshift(bytes);
 }
 
-// Writes the image to the temporary file; false on any failed write or close.
-static bool write_palshift_tmp(const uint8_t *bytes)
-{
-    // A stale file or link at the temporary name goes first; the new file
-    // is then created afresh, never written through a link left there.
-    unlink(PALSHIFT_TMP_FILE);
-    int fd = open(PALSHIFT_TMP_FILE, O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd < 0)
-        return false;
-    FILE *out = fdopen(fd, "wb");
-    if (!out) {
-        close(fd);
-        unlink(PALSHIFT_TMP_FILE);
-        return false;
-    }
-    bool ok = true;
-    int offset = 0;
-    for (int size : PALSHIFT_PIECES) {
-        if (ok && std::fwrite(bytes + offset, 1, size_t(size), out) != size_t(size))
-            ok = false;
-        offset += size;
-    }
-    if (std::fclose(out) != 0)
-        ok = false;
-    if (!ok)
-        unlink(PALSHIFT_TMP_FILE);
-    return ok;
-}
-
 void save_palshift_file()
 {
     uint8_t bytes[PALSHIFT_BYTES];
     encode_palshift(bytes);
-    // The old file is replaced only by a complete new one.
-    if (write_palshift_tmp(bytes)) {
-        if (std::rename(PALSHIFT_TMP_FILE, PALSHIFT_FILE) == 0)
-            return;
-        unlink(PALSHIFT_TMP_FILE);
-    }
-    std::printf("can't write <%s>\n", PALSHIFT_FILE);
+    if (!replace_file(PALSHIFT_FILE, bytes, sizeof bytes))
+        std::printf("can't write <%s>\n", PALSHIFT_FILE);
 }
