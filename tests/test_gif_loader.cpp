@@ -127,15 +127,17 @@ TEST(GifLoader, HostileSizesCodesAndBlocks)
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     EXPECT_LT(usage.ru_maxrss / 1024, 512) << "a refused canvas must not be allocated";
-    // Two 10 x 10 images need 300 bytes at the second: 100 kept, 200 in work.
+    // Two 10 x 10 images: the record's tables, then frame 0, the canvas it
+    // stays on and frame 1, each with a line pointer per row.
     byte_list two = make_gif_screen(10, 10, test_colours(1), 0);
     for (int i = 0; i < 2; i++)
         append_gif_image(two, 0, 0, 10, 10, {}, 2, make_pixels(10, 10, 2, i));
-    for (long long limit : {300, 299}) {
-        std::swap(limit, glb_gif_frame_bytes_limit);
+    const long long need = 2 * sizeof(gif_frame) + GIF_PALETTE_BYTES + 3 * (100 + 10 * sizeof(void *));
+    for (long long limit : {need, need - 1}) {
+        std::swap(limit, glb_gif_load_bytes_limit);
         gif_anim *anim = load_gif_bytes(two);
-        std::swap(limit, glb_gif_frame_bytes_limit);
-        EXPECT_EQ(anim != nullptr, limit == 300) << limit;
+        std::swap(limit, glb_gif_load_bytes_limit);
+        EXPECT_EQ(anim != nullptr, limit == need) << limit;
         destroy_gif_anim(anim);
     }
 }

@@ -2,27 +2,23 @@
 
 #include "common/address_text.h"
 #include "common/checked_bitmap.h"
+#include "common/safe_file.h"
 #include "common/trace.h"
 #include "gif/gif_lzw.h"
 
 #include <algorithm>
-#include <climits>
 #include <allegro.h>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// A few header bytes can claim images of 65535 x 65535 pixels each; this
-// bounds what one file can make the reader allocate.
-long long glb_gif_frame_bytes_limit = 512LL << 20;
-// The canvas is bounded by the library's own sizes unless a caller (a
-// fuzzer, say) wants less.
-long long glb_gif_canvas_bytes_limit = INT_MAX;
+// A few header bytes can claim a screen and images of 65535 x 65535 pixels
+// each; this bounds what one file can make the reader allocate.
+long long glb_gif_load_bytes_limit = 1LL << 30;
 gif_decoder *glb_gif_decoder = nullptr;
 
 // Images up to this size leave the decoder kept for the next load.
@@ -59,12 +55,32 @@ struct parse_state {
     gif_gce gce;
     int32_t frame;   // next frame record to fill
     int32_t slot;    // next free palette slot
-    long long frame_bytes; // taken by the frame bitmaps so far
+    long long load_bytes;   // taken from the load's budget so far
+    long long decode_bytes; // of which the decoder's pixel buffer
     gif_decoder *decoder; // reused by every image
     long long largest_image; // bytes of the largest image decoded
 };
 
 enum image_result { IMAGE_DONE, IMAGE_END_OF_FILE, IMAGE_FAILED };
+
+// The one place where a load's memory is counted against its budget, before
+// it is allocated: the file's bytes, the record's tables, the canvas, each
+// frame bitmap and the decoder's pixel buffer. True, with the bytes counted,
+// when they fit. (The decoder's fixed buffers, some hundred kilobytes, are
+// left out.)
+bool take_load_bytes(parse_state *state, long long bytes)
+{
+    if (bytes > glb_gif_load_bytes_limit - state->load_bytes)
+        return false;
+    state->load_bytes += bytes;
+    return true;
+}
+
+// A w x h 8-bit bitmap: its pixels and one line pointer per row.
+long long count_bitmap_bytes(long long w, long long h)
+{
+    return w * h + h * static_cast<long long>(sizeof(void *));
+}
 
 // Prints trace lines and flushes them, unless the trace is off.
 __attribute__((format(printf, 1, 2))) void print_trace(const char *format, ...)
@@ -234,6 +250,8 @@ image_result leave_image_on_canvas(const gif_id *id, parse_state *state, BITMAP 
         (!state->canvas && disposal == 2))
         return IMAGE_DONE;
     if (!state->canvas) {
+        if (!take_load_bytes(state, count_bitmap_bytes(state->canvas_w, state->canvas_h)))
+            return IMAGE_FAILED;
         state->canvas = create_checked_bitmap(8, state->canvas_w, state->canvas_h);
         if (!state->canvas)
             return IMAGE_FAILED;
@@ -260,10 +278,16 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
                               parse_state *state, gif_frame *frame)
 {
     print_trace("sub_bmp = (%i, %i), w =%i, h =%i\n", id->x, id->y, id->w, id->h);
-    // The frame's bitmap stays; the decoder needs as much again while it works.
-    long long image_bytes = static_cast<long long>(id->w) * id->h;
-    bool within_limit = state->frame_bytes + 2 * image_bytes <= glb_gif_frame_bytes_limit;
-    BITMAP *image = within_limit ? create_checked_bitmap(8, id->w, id->h) : nullptr;
+    // The frame's bitmap stays; an interlaced or transparent image is first
+    // decoded into the decoder's buffer, which keeps the largest size asked.
+    bool plain = !id->interlace && state->gce.trans < 0;
+    long long image_bytes = count_bitmap_bytes(id->w, id->h);
+    long long buffer_growth = plain ? 0 : std::max(0LL, image_bytes - state->decode_bytes);
+    BITMAP *image = nullptr;
+    if (take_load_bytes(state, image_bytes + buffer_growth)) {
+        state->decode_bytes += buffer_growth;
+        image = create_checked_bitmap(8, id->w, id->h);
+    }
     if (!image) {
         printf("sub_bmp = NULL\n");
         fflush(stdout);
@@ -274,7 +298,6 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
 
     // A plain image's decoded pixels are all drawn: what lies under it is
     // needed only where the data runs out.
-    bool plain = !id->interlace && state->gce.trans < 0;
     if (!plain)
         fill_from_canvas(image, id, state, overlap_w, overlap_h, 0);
     size_t decoded = decode_gif_image(file, code_size, image, id->interlace, state->gce.trans,
@@ -282,7 +305,6 @@ image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
     if (plain)
         fill_from_canvas(image, id, state, overlap_w, overlap_h, decoded);
     frame->bmp = image;
-    state->frame_bytes += image_bytes;
     state->largest_image = std::max(state->largest_image, image_bytes);
     return leave_image_on_canvas(id, state, image, overlap_w, overlap_h);
 }
@@ -361,15 +383,17 @@ void print_anim_sizes(const gif_anim *anim)
 }
 
 // The whole file in one read, in a block the caller frees; null when it
-// cannot be read (or held).
+// cannot be read (or held). Only a regular file: a FIFO, a device or a
+// directory is no GIF. A file larger than the whole load's budget is not
+// even read.
 uint8_t *read_whole_file(const char *path, size_t *size)
 {
-    int fd = open(path, O_RDONLY);
+    int fd = open_regular_file(path);
     if (fd < 0)
         return nullptr;
     struct stat st;
     uint8_t *bytes = nullptr;
-    if (fstat(fd, &st) == 0 && st.st_size >= 0)
+    if (fstat(fd, &st) == 0 && st.st_size >= 0 && st.st_size <= glb_gif_load_bytes_limit)
         bytes = static_cast<uint8_t *>(malloc(size_t(st.st_size) + 1));
     // Bytes the file gained since fstat are left for another load.
     size_t got = 0;
@@ -407,7 +431,7 @@ gif_anim *load_gif_stream(FILE *file, const uint8_t *bytes, size_t size)
         return nullptr;
     }
     print_anim_sizes(anim);
-    if (read_gif_blocks(file, &screen, anim) != 0) {
+    if (read_gif_blocks(file, &screen, anim, static_cast<long long>(size)) != 0) {
         destroy_gif_anim(anim);
         return nullptr;
     }
@@ -515,7 +539,7 @@ void count_gif_frames(const uint8_t *bytes, size_t size, size_t at, int32_t *num
     }
 }
 
-int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim)
+int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim, long long held)
 {
     if (!file || !screen || !anim)
         return 1;
@@ -528,9 +552,11 @@ int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim)
     }
     state.fill = screen->have_global_palette ? screen->background : 0;
     // The canvas is made when first needed, but a size it could never have
-    // fails the parse here, before anything is read.
-    long long canvas_bytes = static_cast<long long>(screen->w) * screen->h;
-    if (canvas_bytes > glb_gif_canvas_bytes_limit || !bitmap_size_fits(8, screen->w, screen->h))
+    // fails the parse here, before anything is read. The record's tables
+    // grow with the file (a 6-byte local table takes a 768-byte slot).
+    long long table_bytes = static_cast<long long>(anim->num_frames) * sizeof(gif_frame) +
+                            static_cast<long long>(anim->num_palettes) * GIF_PALETTE_BYTES;
+    if (!bitmap_size_fits(8, screen->w, screen->h) || !take_load_bytes(&state, held + table_bytes))
         return 1;
     state.canvas_w = screen->w;
     state.canvas_h = screen->h;

@@ -43,14 +43,16 @@ struct gif_screen {
     uint8_t palette[256][3];
 };
 
-extern long long glb_gif_frame_bytes_limit;  // most bytes one animation's frame bitmaps may take
-extern long long glb_gif_canvas_bytes_limit; // most bytes of the logical screen's canvas
+extern long long glb_gif_load_bytes_limit; // most bytes one load may take: file, canvas, frames, decoder
 extern gif_decoder *glb_gif_decoder; // the decoder's buffers, kept from one load to the next
 
 // Bytes of one palette slot in gif_anim::palettes.
 constexpr int GIF_PALETTE_BYTES = 768;
 
-// Loads the whole file; null on any failure (nothing printed on failure).
+// Loads the whole file; null on any failure (nothing printed on failure),
+// which includes a file that is not a regular one and an animation whose
+// bytes, canvas, frame bitmaps and decoder buffers would pass the load's
+// budget.
 // Needs the graphics library initialised with the colour depth set to 8.
 gif_anim *load_gif_anim(const char *path);
 // The same for a file's bytes already in memory.
@@ -64,4 +66,5 @@ void read_gif_screen(FILE *file, gif_screen *screen);
 void count_gif_frames(const uint8_t *bytes, size_t size, size_t at, int32_t *num_frames,
                       int32_t *num_palettes);
 // 0 on success, 1 on failure.
-int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim);
+// held: bytes of the input already in memory, counted in the load's budget.
+int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim, long long held = 0);
