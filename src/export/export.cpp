@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -19,6 +20,7 @@
 
 #include "common/checked_bitmap.h"
 #include "common/row_scaler.h"
+#include "common/safe_file.h"
 #include "common/surfaces.h"
 #include "gif/gif_anim.h"
 #include "palette/tint_slots.h"
@@ -30,6 +32,7 @@ constexpr long BMP_TABLE_BYTES = 256 * 4;
 // The PCX palette: a marker byte then 256 entries of red, green, blue.
 constexpr long PCX_TABLE_BYTES = 256 * 3;
 constexpr int PCX_PALETTE_MARKER = 12;
+constexpr int PCX_MAX_SIDE = 65535;
 
 void compute_export_size(int zoom, int w, int h, int *out_w, int *out_h)
 {
@@ -252,37 +255,62 @@ static void encode_pcx(BITMAP *bmp, const RGB *pal, std::vector<uint8_t> &out)
                                uint8_t(_rgb_scale_6[pal[c].b])});
 }
 
-// Writes the bytes as the file; false when it cannot be created or written.
-static bool write_file_bytes(const char *name, const std::vector<uint8_t> &bytes)
+// working_palette as a BMP colour table: blue, green, red, 0 per entry.
+static std::array<uint8_t, BMP_TABLE_BYTES> make_bmp_table()
 {
-    FILE *f = std::fopen(name, "wb");
-    if (!f)
-        return false;
-    bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && written;
+    std::array<uint8_t, BMP_TABLE_BYTES> bytes;
+    for (int k = 0; k < 256; k++) {
+        bytes[4 * k] = working_palette[k][2];
+        bytes[4 * k + 1] = working_palette[k][1];
+        bytes[4 * k + 2] = working_palette[k][0];
+        bytes[4 * k + 3] = 0;
+    }
+    return bytes;
 }
 
-// Saves save_bmp, byte for byte as the library's save_bitmap would, and
-// patches its palette. The library's writers make a call per pixel, which
-// took most of the export's time; the coding here works on rows. A file
-// that could not be written is left alone: patching would recolour a stale
-// file of the same name.
-static bool save_export_frame(BITMAP *save_bmp, const char *name, int pcx_flag,
-                              std::vector<uint8_t> &bytes)
+// Codes save_bmp as the library's writer would and puts the exact palette
+// where modify_bmp_palette or modify_pcx_palette would patch it, so the
+// file is whole before it is written.
+static void encode_export_frame(BITMAP *save_bmp, int pcx_flag, std::vector<uint8_t> &bytes)
 {
     if (pcx_flag)
         encode_pcx(save_bmp, display_palette, bytes);
     else
         encode_bmp(save_bmp, display_palette, bytes);
-    if (!write_file_bytes(name, bytes)) {
-        printf("can't save <%s>\n", name);
-        return false;
+    if (pcx_flag) {
+        std::memcpy(bytes.data() + bytes.size() - PCX_TABLE_BYTES, working_palette, PCX_TABLE_BYTES);
+    } else {
+        std::array<uint8_t, BMP_TABLE_BYTES> table = make_bmp_table();
+        std::copy(table.begin(), table.end(), bytes.begin() + BMP_HEADER_SIZE_OFFSET + BMP_MIN_INFO_HEADER);
     }
-    if (pcx_flag)
-        modify_pcx_palette(name);
-    else
-        modify_bmp_palette(name);
-    return true;
+}
+
+// Saves the frame's file through a temporary file beside it, so the file of
+// that name is replaced whole or not at all (a link there is replaced, not
+// written through). The library's writers make a call per pixel, which
+// took most of the export's time; the coding here works on rows. A frame
+// whose file cannot be made is reported and the export goes on. True when
+// the file was written.
+static bool save_export_frame(const gif_frame &frame, BITMAP *save_bmp, const char *name, int pcx_flag,
+                              std::vector<uint8_t> &bytes)
+{
+    // PCX holds each side in 16 bits: a larger frame would wrap there.
+    bool fits = !pcx_flag || (save_bmp->w <= PCX_MAX_SIDE && save_bmp->h <= PCX_MAX_SIDE);
+    bool saved = false;
+    if (fits) {
+        try {
+            scale_export_frame(frame, save_bmp);
+            encode_export_frame(save_bmp, pcx_flag, bytes);
+            saved = replace_file(name, bytes.data(), bytes.size());
+        } catch (const std::bad_alloc &) {
+            // No room for the file's bytes or the scaler's tables: what was
+            // had goes back, and the next frame tries again.
+            std::vector<uint8_t>().swap(bytes);
+        }
+    }
+    if (!saved)
+        printf("can't save <%s>\n", name);
+    return saved;
 }
 
 std::string glb_export_dir;
@@ -332,8 +360,7 @@ static int write_frames(const gif_anim *anim, int zoom, int pcx_flag)
     for (int32_t i = 0; i < anim->num_frames; i++) {
         char name[32];
         snprintf(name, sizeof name, "frame%03i%s", static_cast<int>(i), extension);
-        scale_export_frame(anim->frames[i], save_bmp);
-        written += save_export_frame(save_bmp, (dir + name).c_str(), pcx_flag, bytes);
+        written += save_export_frame(anim->frames[i], save_bmp, (dir + name).c_str(), pcx_flag, bytes);
     }
     destroy_bitmap(save_bmp);
     return written;
@@ -401,13 +428,7 @@ static void patch_palette_table(const char *file, const char *routine, long (*fi
 
 void modify_bmp_palette(const char *file)
 {
-    std::array<uint8_t, BMP_TABLE_BYTES> bytes;
-    for (int k = 0; k < 256; k++) {
-        bytes[4 * k] = working_palette[k][2];
-        bytes[4 * k + 1] = working_palette[k][1];
-        bytes[4 * k + 2] = working_palette[k][0];
-        bytes[4 * k + 3] = 0;
-    }
+    std::array<uint8_t, BMP_TABLE_BYTES> bytes = make_bmp_table();
     patch_palette_table(file, "modify_bmp_palette()", find_bmp_table, bytes.data(), bytes.size());
 }
 
