@@ -61,6 +61,10 @@ int run_huesmith(int argc, char **argv);
 // moves the frame on by the clock; S exports and saves.
 void handle_keys(gif_anim *anim, const data_set &set);
 
+// From here on, losing the X server prints "error : lost the display" and
+// ends the process with status 1 at once.
+void watch_display_connection();
+
 // Checks key[scancode] between short glb_pause rests until it is up:
 // glb_wait_release's default.
 void wait_key_release(int scancode);

@@ -1,6 +1,7 @@
 // Start-up in its fixed order, the main loop and the orderly quit.
 #include <allegro.h>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,10 @@ static void init_library(bool batch)
 {
     if (batch || allegro_init() != 0)
         install_allegro(SYSTEM_NONE, &errno, atexit);
+    watch_display_connection();
+    // Past a file-size limit a write fails (and the file is not saved)
+    // instead of the signal ending the run.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 // Makes the directory part of the program path (cut at its last '/', never
@@ -89,13 +94,24 @@ static void change_to_program_dir(const char *program_path)
     std::exit(1);
 }
 
+// The library's X driver now and then fails to set a mode that it sets at
+// the next try (about one start in twenty under a virtual server), so a few
+// tries with short rests go before the failure is reported. Without any
+// display there is nothing to wait for.
 static bool open_window()
 {
-    set_color_depth(32);
-    if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, BUFFER_W, BUFFER_H, 0, 0) == 0)
-        return true;
-    set_color_depth(24);
-    return set_gfx_mode(GFX_AUTODETECT_WINDOWED, BUFFER_W, BUFFER_H, 0, 0) == 0;
+    const int tries = system_driver && system_driver->id == SYSTEM_NONE ? 1 : 5;
+    for (int t = 0; t < tries; t++) {
+        if (t > 0)
+            usleep(100 * 1000);
+        set_color_depth(32);
+        if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, BUFFER_W, BUFFER_H, 0, 0) == 0)
+            return true;
+        set_color_depth(24);
+        if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, BUFFER_W, BUFFER_H, 0, 0) == 0)
+            return true;
+    }
+    return false;
 }
 
 static void create_surfaces(gif_anim *anim, const data_set &set)
