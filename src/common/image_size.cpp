@@ -1,7 +1,6 @@
 #include "common/image_size.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <strings.h>
 
@@ -18,17 +17,12 @@ static long long read_le32_signed(const uint8_t *p)
     return (long long)int32_t(uint32_t(read_le(p, 4)));
 }
 
-bool read_image_size(const char *file, long long *w, long long *h)
+bool read_image_size(const char *file, const uint8_t *head, size_t got, long long *w,
+                     long long *h)
 {
     const char *dot = std::strrchr(file, '.');
     if (!dot)
         return false;
-    FILE *in = std::fopen(file, "rb");
-    if (!in)
-        return false;
-    uint8_t head[26];
-    size_t got = std::fread(head, 1, sizeof head, in);
-    std::fclose(in);
     if (strcasecmp(dot, ".bmp") == 0) {
         if (got < 26)
             return false;

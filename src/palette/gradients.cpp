@@ -1,7 +1,7 @@
 #include "palette/gradients.h"
 
-#include "common/image_size.h"
 #include "common/surfaces.h"
+#include "palette/gradient_image.h"
 
 #include <allegro.h>
 #include <cstring>
@@ -14,27 +14,10 @@ static int clamp_count(int count, int limit)
     return count < 0 ? 0 : count > limit ? limit : count;
 }
 
-// Gradients are a few dozen pixels each way; anything past this is no
-// gradient bitmap, however large a header may claim it to be.
-constexpr long long GRADIENT_IMAGE_MAX_SIDE = 16384;
-constexpr long long GRADIENT_IMAGE_MAX_PIXELS = 1LL << 24;
-
-// The library's loader sizes its bitmaps in 32-bit arithmetic without any
-// check, and a zero width with a huge height still costs one line pointer
-// per row, so a lying header is refused before it gets there.
-static bool check_image_size(const char *file)
-{
-    long long w, h;
-    return read_image_size(file, &w, &h) && w >= 0 && h >= 0 &&
-           w <= GRADIENT_IMAGE_MAX_SIDE && h <= GRADIENT_IMAGE_MAX_SIDE &&
-           w * h <= GRADIENT_IMAGE_MAX_PIXELS;
-}
-
 bool load_cmaps(const char *file, int columns, int rows)
 {
-    if (!check_image_size(file))
-        return false;
-    BITMAP *source = load_bitmap(file, nullptr);
+    uint8_t colours[256][3];
+    BITMAP *source = load_gradient_image(file, colours);
     if (!source)
         return false;
     std::memset(gradient_table, 0, sizeof gradient_table);
@@ -47,9 +30,14 @@ bool load_cmaps(const char *file, int columns, int rows)
     for (int r = 0; r < used_rows; r++)
         for (int c = 0; c < used_columns; c++) {
             int pixel = getpixel(source, c, r);
-            gradient_table[r][c][0] = uint8_t(getr_depth(depth, pixel));
-            gradient_table[r][c][1] = uint8_t(getg_depth(depth, pixel));
-            gradient_table[r][c][2] = uint8_t(getb_depth(depth, pixel));
+            uint8_t *cell = gradient_table[r][c];
+            if (depth == 8) {
+                std::memcpy(cell, colours[pixel & 255], 3);
+                continue;
+            }
+            cell[0] = uint8_t(getr_depth(depth, pixel));
+            cell[1] = uint8_t(getg_depth(depth, pixel));
+            cell[2] = uint8_t(getb_depth(depth, pixel));
         }
     destroy_bitmap(source);
     return true;
