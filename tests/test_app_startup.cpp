@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "app/app.h"
@@ -21,6 +22,8 @@ TEST(StartupProcess, CommandLineWorkingDirectoryAndEarlyFailures)
     for (std::string file : {"huesmith", "sample_bg2.gif", "pal_pst.bin"})
         std::filesystem::copy_file(bin + file, dir + "/" + file);
     std::ofstream(dir + "/empty.gif") << std::string("GIF89a\x08\0\x08\0\0\0\0;", 14);
+    // What is not a regular file is never waited on: the state file counts as absent.
+    mkfifo((dir + "/fifo.gif").c_str(), 0644), mkdir((dir + "/adir.gif").c_str(), 0755), mkfifo((dir + "/last_palshift.bin").c_str(), 0644);
     const std::string no_frame = "num_frames   = 0\nnum_palettes = 1\ntotal size   = 24 + 0 + 768 = 792\nno frame in empty.gif\n";
     // argv[0], the arguments, the status and the end of the output (a cut last line: somewhere in it).
     const struct { std::string argv0, args; int status; std::string end; } cases[] = {
@@ -32,9 +35,12 @@ TEST(StartupProcess, CommandLineWorkingDirectoryAndEarlyFailures)
         // Files are looked up beside the program; without a '/' past position 0 the directory stays.
         {dir + "/huesmith", "empty.gif", 1, "\nchdir(" + dir + ")\n" + no_frame},
         {"huesmith", "empty.gif", 1, "\nchdir()\n" + no_frame},
-        {"/huesmith", "empty.gif", 1, "\nchdir()\n" + no_frame}};
+        {"/huesmith", "empty.gif", 1, "\nchdir()\n" + no_frame},
+        {dir + "/huesmith", "fifo.gif", 1, "\nchdir(" + dir + ")\ncan't load fifo.gif\n"},
+        {dir + "/huesmith", "adir.gif", 1, "\nchdir(" + dir + ")\ncan't load adir.gif\n"},
+        {dir + "/huesmith", "/dev/zero", 1, "\nchdir(" + dir + ")\ncan't load /dev/zero\n"}};
     for (const auto &c : cases) {
-        int raw = std::system(("cd " + (c.argv0.size() > 10 ? start : dir) + " && env -u DISPLAY bash -c 'exec -a " +
+        int raw = std::system(("cd " + (c.argv0.size() > 10 ? start : dir) + " && env -u DISPLAY timeout 60 bash -c 'exec -a " +
                                c.argv0 + " " + dir + "/huesmith " + c.args + "' >" + start + ".out 2>/dev/null").c_str());
         std::ifstream in(start + ".out");
         std::string out(std::istreambuf_iterator<char>(in), {});

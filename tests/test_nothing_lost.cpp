@@ -1,0 +1,219 @@
+// What the user keeps when files, disks, memory and the gradient bitmap work
+// against the program: nothing written outside its directory, no good file
+// lost, no hang. Each run that could hang or abort goes in a child process.
+#include "support/app_process.h"
+#include "support/gif_writer.h"
+#include "support/palette_fixtures.h"
+#include "support/screen_fixture.h"
+
+#include "palette/gradients.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using NothingLost = screen_test;
+
+std::string read_text(const std::string &path)
+{
+    std::vector<uint8_t> bytes = read_screen_file(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Names in the working directory, sorted.
+std::vector<std::string> list_dir()
+{
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator("."))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The body in a child that a hang ends after 20 s (status -1 then).
+child_run run_bounded(const std::function<void()> &body)
+{
+    return run_in_child([&] { alarm(20), body(); });
+}
+
+// Bytes of the process's address space now, which an address-space limit
+// must leave room for.
+rlim_t measure_address_space()
+{
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    return rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE));
+}
+
+TEST_F(NothingLost, LinksAndFifosAtFrameAndStateNamesAreReplacedNotWrittenOrWaitedOn)
+{
+    make_anim(6, 4, 4);
+    for (int i = 0; i < 4; i++)
+        add_frame(i, 0, 0, 6, 4, i + 1);
+    fs::create_directory("../outside_" + std::string(dir + 5));
+    const std::string outside = "../outside_" + std::string(dir + 5) + "/";
+    ASSERT_TRUE(write_file(outside + "victim", "keep") && write_file(outside + "hard", "keep"));
+    fs::create_symlink(fs::absolute(outside + "victim"), "frame000.bmp");
+    fs::create_symlink(fs::absolute(outside + "dangling"), "frame001.bmp");
+    fs::create_hard_link(outside + "hard", "frame002.bmp");
+    ASSERT_EQ(mkfifo("frame003.bmp", 0644) | mkfifo("last_palshift.bin", 0644), 0);
+    child_run run = run_bounded([&] {
+        load_palshift_file(); // the FIFO counts as no state file
+        save_all_frames(&anim, 100, 0);
+        save_palshift_file();
+    });
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output, "");
+    EXPECT_TRUE(read_text(outside + "victim") + read_text(outside + "hard") == "keepkeep");
+    EXPECT_FALSE(fs::exists(outside + "dangling"));
+    fs::remove_all(outside);
+    for (const char *name : {"frame000.bmp", "frame001.bmp", "frame002.bmp", "frame003.bmp", "last_palshift.bin"})
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)) && fs::hard_link_count(name) == 1) << name;
+    EXPECT_EQ(read_screen_file("frame003.bmp").size(), 54 + 1024 + 8 * 4u);
+    EXPECT_EQ(list_dir().size(), 5u) << "a temporary file was left";
+}
+
+// A full disk (a file-size limit), no memory for the export's buffers, and a
+// PCX too wide for its header: each frame is reported, the files of an
+// earlier export stay byte for byte, no temporary file is left, and the
+// state file is still saved when it fits.
+TEST_F(NothingLost, FailedSavesKeepTheOldFilesAndGoOn)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    const bool limit_address_space = false; // the sanitizer's shadow needs terabytes of it
+#else
+    const bool limit_address_space = true;
+#endif
+    const struct { const char *label; int w, h, zoom, pcx; rlim_t file_limit, memory; std::string state_line; } cases[] = {
+        {"full disk", 6, 4, 100, 0, 100, 0, "can't write <last_palshift.bin>\n"},
+        {"full disk for frames", 6, 4, 100, 1, 800, 0, ""},
+        {"no memory for the file's bytes", 800, 800, 1000, 0, RLIM_INFINITY, 90 << 20, ""},
+        {"pcx over 65535 pixels wide", 6554, 4, 1000, 1, RLIM_INFINITY, 0, ""}};
+    for (const auto &c : cases) {
+        if (c.memory && !limit_address_space)
+            continue;
+        make_anim(c.w, c.h, 2);
+        add_frame(0, 0, 0, c.w, c.h, 5), add_frame(1, 1, 1, 2, 2, 6);
+        const std::string ext = c.pcx ? ".pcx" : ".bmp";
+        for (const std::string &name : {"frame000" + ext, "frame001" + ext, std::string("last_palshift.bin")})
+            ASSERT_TRUE(write_file(name, "earlier " + name));
+        child_run run = run_bounded([&] {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit file = {c.file_limit, c.file_limit}, memory = {measure_address_space() + c.memory, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &file);
+            if (c.memory)
+                setrlimit(RLIMIT_AS, &memory);
+            std::tie(glb_zoom, pcx_flag, key[KEY_S]) = std::make_tuple(c.zoom, c.pcx, 1);
+            handle_keys(&anim, bg2);
+        });
+        EXPECT_EQ(run.status, 0) << c.label;
+        EXPECT_EQ(run.output, "can't save <frame000" + ext + ">\ncan't save <frame001" + ext + ">\n" + c.state_line) << c.label;
+        for (const std::string &name : {"frame000" + ext, "frame001" + ext})
+            EXPECT_EQ(read_text(name), "earlier " + name) << c.label;
+        EXPECT_EQ(c.state_line.empty() ? read_screen_file("last_palshift.bin").size() == 144
+                                       : read_text("last_palshift.bin") == "earlier last_palshift.bin", true) << c.label;
+        EXPECT_EQ(list_dir().size(), 3u) << c.label << ": a temporary file was left";
+        for (const std::string &name : list_dir())
+            fs::remove(name);
+    }
+}
+
+// An 816-byte GIF can ask for a canvas of 2 GiB: refused before it is made
+// (a lower address-space limit would hide a canvas made anyway; this one
+// lets it be made and touched).
+TEST(LoadBudget, HugeScreenIsRefusedBeforeItsPagesAreTouched)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+#endif
+    init_palette_test_library();
+    set_color_depth(8);
+    for (unsigned h : {32767u, 24000u}) {
+        byte_list gif = make_gif_screen(65535, h, 1, 0);
+        for (int i = 0; i < 2; i++)
+            append_gif_image(gif, i, 0, 1, 1, 0, 2, {1});
+        gif.push_back(0x3B);
+        std::string path = save_temp_gif("huge", gif);
+        child_run run = run_in_child([&] {
+            rlimit limit = {measure_address_space() + (rlim_t(7) << 28), RLIM_INFINITY};
+            setrlimit(RLIMIT_AS, &limit);
+            gif_anim *anim = load_gif_anim(path.c_str());
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            _exit((anim ? 1 : 0) | (usage.ru_maxrss > (256 << 10) ? 2 : 0));
+        });
+        EXPECT_EQ(run.status, 0) << "65535 x " << h << ": 1 loaded, 2 touched 256 MiB";
+    }
+    set_color_depth(32);
+}
+
+// An 8-bit BMP of 12 x 20 pixels, index (x / 2 + y) % 16, with 16 colours
+// whose low bits are in use: raw rows, or RLE8 as an image editor writes it
+// (rows from the bottom, odd ones given pixel by pixel, even ones as runs
+// of two, an end mark after each row and after the last), or the RLE8 data
+// given.
+std::vector<uint8_t> make_paletted_bmp(bool rle, std::vector<uint8_t> data = {})
+{
+    std::vector<uint8_t> out = {'B', 'M'};
+    bool made = data.empty();
+    for (int y = 19; y >= 0 && made; y--) {
+        if (rle && y % 2)
+            data.insert(data.end(), {0, 12});
+        for (int x = 0; x < 12; x += (rle && y % 2 == 0) ? 2 : 1)
+            rle && y % 2 == 0 ? data.insert(data.end(), {2, uint8_t((x / 2 + y) % 16)})
+                              : data.insert(data.end(), uint8_t((x / 2 + y) % 16));
+        if (rle)
+            data.insert(data.end(), {0, 0});
+    }
+    if (rle && made)
+        data.insert(data.end(), {0, 1});
+    // File and info headers; one planes, eight bits a pixel.
+    for (uint32_t v : {uint32_t(54 + 64 + data.size()), 0u, 54u + 64, 40u, 12u, 20u, 0x80001u, uint32_t(rle),
+                       uint32_t(data.size()), 0u, 0u, 16u, 0u})
+        for (int k = 0; k < 4; k++)
+            out.push_back(uint8_t(v >> (8 * k)));
+    for (int i = 0; i < 16; i++)
+        out.insert(out.end(), {uint8_t(i * 5 + 2), uint8_t(255 - i * 8), uint8_t(i * 16 + 3), 0});
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+TEST(GradientFiles, PalettedAndRunCodedLoadExactlyMalformedRunsAndFifosDoNot)
+{
+    init_palette_test_library();
+    for (bool rle : {false, true}) {
+        std::vector<uint8_t> bmp = make_paletted_bmp(rle);
+        ASSERT_TRUE(write_file("g.bmp", std::string(bmp.begin(), bmp.end())));
+        ASSERT_TRUE(load_cmaps("g.bmp", 12, 20)) << rle;
+        for (int r = 0; r < 20; r++)
+            for (int c = 0; c < 12; c++) {
+                int i = (c / 2 + r) % 16;
+                ASSERT_EQ(std::vector<uint8_t>(gradient_table[r][c], gradient_table[r][c] + 3),
+                          std::vector<uint8_t>({uint8_t(i * 16 + 3), uint8_t(255 - i * 8), uint8_t(i * 5 + 2)}))
+                    << (rle ? "RLE8 " : "raw ") << r << "," << c;
+            }
+    }
+    std::vector<uint8_t> past_row = {0, 13}, past_image;
+    past_row.resize(2 + 14 + 2); // 13 pixels, a pad byte, a row end
+    past_row.insert(past_row.end(), {0, 1});
+    for (int y = 0; y <= 20; y++)
+        past_image.insert(past_image.end(), {0, 0});
+    past_image.insert(past_image.end(), {0, 1});
+    const struct { const char *label; std::vector<uint8_t> data; } malformed[] = {
+        {"run past the row", {12, 1, 1, 1, 0, 1}}, {"pixel-by-pixel run past the row", past_row},
+        {"move past the row", {0, 2, 13, 0, 0, 1}}, {"row ends past the image", past_image},
+        {"no end mark", {12, 1, 0, 0}}};
+    for (const auto &m : malformed) {
+        std::vector<uint8_t> bmp = make_paletted_bmp(true, m.data);
+        ASSERT_TRUE(write_file("g.bmp", std::string(bmp.begin(), bmp.end())));
+        EXPECT_FALSE(load_cmaps("g.bmp", 12, 20)) << m.label;
+    }
+    ASSERT_EQ(mkfifo("fifo.bmp", 0644), 0);
+    EXPECT_EQ(run_bounded([] { _exit(load_cmaps("fifo.bmp", 12, 20) ? 1 : 0); }).status, 0);
+    remove("fifo.bmp"), remove("g.bmp");
+}
+
+} // namespace
