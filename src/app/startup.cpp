@@ -21,6 +21,10 @@
 
 int pcx_flag;
 
+// Tries of the library's start and of the graphics mode, and the rest between.
+constexpr int INIT_TRIES = 5;
+constexpr useconds_t INIT_REST_US = 100 * 1000;
+
 int32_t choose_first_zoom(int w, int h)
 {
     int32_t zoom = 100;
@@ -39,9 +43,20 @@ int32_t choose_first_zoom(int w, int h)
 // would then crash. The driver-less system keeps memory bitmaps working, so
 // the run reaches the graphics mode and reports that failure in its own words.
 // A batch export asks for the driver-less system alone: it needs no display.
+// A display that is set but refuses the connection for a moment (EAGAIN
+// while the server's queue of new clients is full, a few starts in a
+// hundred under a busy virtual server) is tried again after short rests.
 static void init_library(bool batch)
 {
-    if (batch || allegro_init() != 0)
+    const char *display = getenv("DISPLAY");
+    int tries = batch ? 0 : display && *display ? INIT_TRIES : 1;
+    bool started = false;
+    for (int t = 0; t < tries && !started; t++) {
+        if (t > 0)
+            usleep(INIT_REST_US);
+        started = allegro_init() == 0;
+    }
+    if (!started)
         install_allegro(SYSTEM_NONE, &errno, atexit);
     watch_display_connection();
     // Past a file-size limit a write fails (and the file is not saved)
@@ -94,16 +109,15 @@ static void change_to_program_dir(const char *program_path)
     std::exit(1);
 }
 
-// The library's X driver now and then fails to set a mode that it sets at
-// the next try (about one start in twenty under a virtual server), so a few
-// tries with short rests go before the failure is reported. Without any
-// display there is nothing to wait for.
+// A mode the X driver cannot set at once gets a few more tries with short
+// rests before the failure is reported; without any display there is
+// nothing to wait for.
 static bool open_window()
 {
-    const int tries = system_driver && system_driver->id == SYSTEM_NONE ? 1 : 5;
+    const int tries = system_driver && system_driver->id == SYSTEM_NONE ? 1 : INIT_TRIES;
     for (int t = 0; t < tries; t++) {
         if (t > 0)
-            usleep(100 * 1000);
+            usleep(INIT_REST_US);
         set_color_depth(32);
         if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, BUFFER_W, BUFFER_H, 0, 0) == 0)
             return true;
