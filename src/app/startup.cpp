@@ -128,6 +128,15 @@ static bool open_window()
     return false;
 }
 
+// The two logical-size canvases are drawn on only where the preview or the
+// export cannot work from the frame's rows, so their pages are left to be
+// mapped when first drawn, not all at once: a large screen would otherwise
+// take gigabytes that no picture needs.
+static BITMAP *create_untouched_bitmap(int depth, int w, int h)
+{
+    return bitmap_size_fits(depth, w, h) ? create_bitmap_ex(depth, w, h) : nullptr;
+}
+
 static void create_surfaces(gif_anim *anim, const data_set &set)
 {
     glb_buffer = create_checked_bitmap(0, BUFFER_W, BUFFER_H);
@@ -140,10 +149,10 @@ static void create_surfaces(gif_anim *anim, const data_set &set)
     if (!glb_cmap)
         fail_bitmap(anim, "glb_cmap");
     draw_cmaps(set.gradient_columns, set.gradient_rows, set.swatch_step);
-    glb_sprite = create_checked_bitmap(0, anim->w, anim->h);
+    glb_sprite = create_untouched_bitmap(get_color_depth(), anim->w, anim->h);
     if (!glb_sprite)
         fail_bitmap(anim, "glb_sprite");
-    glb_sprite_8bpp = create_checked_bitmap(8, anim->w, anim->h);
+    glb_sprite_8bpp = create_untouched_bitmap(8, anim->w, anim->h);
     if (!glb_sprite_8bpp)
         fail_bitmap(anim, "glb_sprite_8bpp");
 }
