@@ -162,7 +162,8 @@ static const PACKFILE_VTABLE memory_file_vtable = {
 static BITMAP *load_image_bytes(const char *file, const std::vector<uint8_t> &bytes, RGB *pal)
 {
     const char *dot = std::strrchr(file, '.');
-    BITMAP *(*load)(PACKFILE *, RGB *) = is_bmp(file) ? load_bmp_pf
+    BITMAP *(*load)(PACKFILE *, RGB *) = !dot                           ? nullptr
+                                         : strcasecmp(dot, ".bmp") == 0 ? load_bmp_pf
                                          : strcasecmp(dot, ".pcx") == 0 ? load_pcx_pf
                                          : strcasecmp(dot, ".tga") == 0 ? load_tga_pf
                                                                          : nullptr;
