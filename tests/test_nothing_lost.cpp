@@ -187,11 +187,14 @@ TEST(PaletteAndGradientFiles, PalettedAndRunCodedLoadExactlyMalformedRunsFifosAn
         {"row ends past the image", past_image}, {"no end mark", {12, 1, 0, 0}}};
     for (const auto &m : malformed)
         EXPECT_FALSE(write_file("g.bmp", make_paletted_bmp(true, m.data)) && load_cmaps("g.bmp", 12, 20)) << m.label;
-    ASSERT_EQ(mkfifo("fifo.bmp", 0644), 0);
+    std::string far = make_paletted_bmp(false);
+    far[13] = 0x3D; // a data offset of a gigabyte: that much colour table to read
+    ASSERT_TRUE(mkfifo("fifo.bmp", 0644) == 0 && write_file("far.bmp", far));
     EXPECT_EQ(run_bounded([] {
-        _exit(load_cmaps("fifo.bmp", 12, 20) || load_glb_palette("fifo.bmp") || load_glb_palette(".") ? 1 : 0);
+        _exit(load_cmaps("fifo.bmp", 12, 20) || load_cmaps("far.bmp", 12, 20) || load_glb_palette("fifo.bmp") ||
+              load_glb_palette(".") ? 1 : 0);
     }).status, 0);
-    remove("fifo.bmp"), remove("g.bmp");
+    remove("fifo.bmp"), remove("g.bmp"), remove("far.bmp");
 }
 
 } // namespace

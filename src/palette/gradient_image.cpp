@@ -44,14 +44,19 @@ static bool is_bmp(const char *file)
     return dot && strcasecmp(dot, ".bmp") == 0;
 }
 
-// The runs of an RLE8 (a byte a pixel) or RLE4 (a nibble) BMP, walked as
-// the library's loader will write them, which it does without any bound:
-// every run must stay inside its row, every move inside the image, and the
-// end-of-bitmap mark must come before the file ends. The data starts at the
-// header's data offset, which must leave room for a whole colour table and
-// nothing more, so that it is where the loader starts too. Other BMPs pass.
-static bool check_bmp_runs(const std::vector<uint8_t> &bytes)
+// A BMP's data must start inside the file: the loader reads everything up
+// to it as colour table, a byte at a time, so an offset of a gigabyte kept
+// it busy for a minute. Then the runs of an RLE8 (a byte a pixel) or RLE4
+// (a nibble) BMP, walked as the loader will write them, which it does
+// without any bound: every run must stay inside its row, every move inside
+// the image, and the end-of-bitmap mark must come before the file ends. The
+// data starts at the header's data offset, which must leave room for a
+// whole colour table and nothing more, so that it is where the loader
+// starts too.
+static bool check_bmp_layout(const std::vector<uint8_t> &bytes)
 {
+    if (read_le(&bytes[BMP_DATA_OFFSET], 4) > bytes.size())
+        return false;
     if (bytes.size() < BMP_INFO_END || read_le(&bytes[BMP_INFO_SIZE], 4) != 40)
         return true;
     uint32_t compression = read_le(&bytes[BMP_COMPRESSION], 4);
@@ -184,7 +189,7 @@ BITMAP *load_gradient_image(const char *file, uint8_t colours[256][3])
 {
     std::vector<uint8_t> bytes;
     if (!read_regular_file(file, GRADIENT_FILE_MAX_BYTES, bytes) || !check_image_size(file, bytes) ||
-        (is_bmp(file) && !check_bmp_runs(bytes)))
+        (is_bmp(file) && !check_bmp_layout(bytes)))
         return nullptr;
     PALETTE pal;
     std::memset(pal, 0, sizeof pal);
