@@ -187,6 +187,9 @@ TEST(PaletteAndGradientFiles, PalettedAndRunCodedLoadExactlyMalformedRunsFifosAn
         {"row ends past the image", past_image}, {"no end mark", {12, 1, 0, 0}}};
     for (const auto &m : malformed)
         EXPECT_FALSE(write_file("g.bmp", make_paletted_bmp(true, m.data)) && load_cmaps("g.bmp", 12, 20)) << m.label;
+    std::string cut = make_paletted_bmp(true).substr(0, 47); // the info header cut, the data offset 0
+    cut[10] = 0;
+    EXPECT_FALSE(write_file("g.bmp", cut) && load_cmaps("g.bmp", 12, 20)) << "cut header";
     std::string far = make_paletted_bmp(false);
     far[13] = 0x3D; // a data offset of a gigabyte: that much colour table to read
     ASSERT_TRUE(mkfifo("fifo.bmp", 0644) == 0 && write_file("far.bmp", far));

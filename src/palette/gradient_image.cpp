@@ -55,9 +55,13 @@ static bool is_bmp(const char *file)
 // starts too.
 static bool check_bmp_layout(const std::vector<uint8_t> &bytes)
 {
-    if (read_le(&bytes[BMP_DATA_OFFSET], 4) > bytes.size())
+    // A cut header is read on as end-of-file values, which as sizes and
+    // runs are as bad as any lie; the loader takes no headers but the 12-
+    // and 40-byte ones.
+    uint32_t info = read_le(&bytes[BMP_INFO_SIZE], 4);
+    if (read_le(&bytes[BMP_DATA_OFFSET], 4) > bytes.size() || (info != 12 && bytes.size() < BMP_INFO_END))
         return false;
-    if (bytes.size() < BMP_INFO_END || read_le(&bytes[BMP_INFO_SIZE], 4) != 40)
+    if (info != 40)
         return true;
     uint32_t compression = read_le(&bytes[BMP_COMPRESSION], 4);
     if (compression != BMP_RLE8 && compression != BMP_RLE4)
