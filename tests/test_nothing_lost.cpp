@@ -1,14 +1,13 @@
 // What the user keeps when files, disks, memory and the gradient bitmap work
 // against the program: nothing written outside its directory, no good file
 // lost, no hang. Each run that could hang or abort goes in a child process.
-#include "support/app_process.h"
 #include "support/gif_writer.h"
-#include "support/palette_fixtures.h"
 #include "support/screen_fixture.h"
 
-#include "palette/gradients.h"
-
+#include <functional>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
@@ -27,10 +26,36 @@ long count_entries()
     return std::distance(fs::directory_iterator("."), fs::directory_iterator());
 }
 
-// The body in a child that a hang ends after 20 s (status -1 then).
-child_run run_bounded(const std::function<void()> &body)
+bool write_file(const std::string &path, const std::string &bytes)
 {
-    return run_in_child([&] { alarm(20), body(); });
+    return bool(std::ofstream(path, std::ios::binary) << bytes);
+}
+
+std::string read_file(const std::string &path)
+{
+    std::vector<uint8_t> bytes = read_bytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The body in a forked child that a hang ends after 20 s: its exit status
+// (-1 when it did not exit) and what it printed, through a pipe (no
+// file-size limit applies there).
+std::pair<int, std::string> run_bounded(const std::function<void()> &body)
+{
+    int fds[2];
+    std::fflush(stdout);
+    if (pipe(fds) == 0 && fork() == 0) {
+        alarm(20), dup2(fds[1], 1), close(fds[0]), body(), std::fflush(stdout);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string printed;
+    char chunk[4096];
+    for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;)
+        printed.append(chunk, size_t(n));
+    int raw = 0;
+    wait(&raw), close(fds[0]);
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, printed};
 }
 
 // Bytes of the process's address space now, which an address-space limit
@@ -54,19 +79,19 @@ TEST_F(NothingLost, LinksAndFifosAtFrameAndStateNamesAreReplacedNotWrittenOrWait
     fs::create_symlink(fs::absolute(outside + "dangling"), "frame001.bmp");
     fs::create_hard_link(outside + "hard", "frame002.bmp");
     ASSERT_EQ(mkfifo("frame003.bmp", 0644) | mkfifo("last_palshift.bin", 0644), 0);
-    child_run run = run_bounded([&] {
+    auto [status, output] = run_bounded([&] {
         load_palshift_file(); // the FIFO counts as no state file
         save_all_frames(&anim, 100, 0);
         save_palshift_file();
     });
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output, format_export_summary(4) + "\n");
     EXPECT_TRUE(read_file(outside + "victim") + read_file(outside + "hard") == "keepkeep");
     EXPECT_FALSE(fs::exists(outside + "dangling"));
     fs::remove_all(outside);
     for (const char *name : {"frame000.bmp", "frame001.bmp", "frame002.bmp", "frame003.bmp", "last_palshift.bin"})
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)) && fs::hard_link_count(name) == 1) << name;
-    EXPECT_EQ(read_screen_file("frame003.bmp").size(), 54 + 1024 + 8 * 4u);
+    EXPECT_EQ(read_bytes("frame003.bmp").size(), 54 + 1024 + 8 * 4u);
     EXPECT_EQ(count_entries(), 5) << "a temporary file was left";
 }
 
@@ -89,7 +114,7 @@ TEST_F(NothingLost, FailedSavesKeepTheOldFilesAndGoOn)
         const std::string ext = c.pcx ? ".pcx" : ".bmp", names[] = {"frame000" + ext, "frame001" + ext, "last_palshift.bin"};
         for (const std::string &name : names)
             ASSERT_TRUE(write_file(name, "earlier " + name));
-        child_run run = run_bounded([&] {
+        auto [status, output] = run_bounded([&] {
             signal(SIGXFSZ, SIG_IGN);
             rlimit file = {c.file_limit, c.file_limit}, memory = {measure_address_space() + c.memory, RLIM_INFINITY};
             setrlimit(RLIMIT_FSIZE, &file);
@@ -98,8 +123,9 @@ TEST_F(NothingLost, FailedSavesKeepTheOldFilesAndGoOn)
             std::tie(glb_zoom, pcx_flag, key[KEY_S]) = std::make_tuple(c.zoom, c.pcx, 1);
             handle_keys(&anim, bg2);
         });
-        EXPECT_EQ(run.status, 0) << c.label;
-        EXPECT_EQ(run.output, "can't save <frame000" + ext + ">\ncan't save <frame001" + ext + ">\n" + c.state_line) << c.label;
+        EXPECT_EQ(status, 0) << c.label;
+        EXPECT_EQ(output, "can't save <frame000" + ext + ">\ncan't save <frame001" + ext + ">\n" + format_export_summary(0) + "\n" +
+                              c.state_line) << c.label;
         for (const std::string &name : names) {
             bool saved = name == names[2] && c.state_line.empty();
             EXPECT_EQ(read_file(name).size() == 144 ? "saved" : read_file(name), saved ? "saved" : "earlier " + name) << c.label;
@@ -113,19 +139,17 @@ TEST_F(NothingLost, FailedSavesKeepTheOldFilesAndGoOn)
 // An 816-byte GIF can ask for a canvas of 2 GiB: refused before it is made
 // (a lower address-space limit would hide a canvas made anyway; this one
 // lets it be made and touched).
-TEST(LoadBudget, HugeScreenIsRefusedBeforeItsPagesAreTouched)
+TEST_F(NothingLost, HugeScreenIsRefusedBeforeItsPagesAreTouched)
 {
     if (!ADDRESS_SPACE_LIMITS)
         GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
-    init_palette_test_library();
-    set_color_depth(8);
     for (unsigned h : {32767u, 24000u}) {
         byte_list gif = make_gif_screen(65535, h, 1, 0);
         for (int i = 0; i < 2; i++)
             append_gif_image(gif, i, 0, 1, 1, 0, 2, {1});
         gif.push_back(0x3B);
         std::string path = save_temp_gif("huge", gif);
-        child_run run = run_in_child([&] {
+        auto [status, output] = run_bounded([&] {
             rlimit limit = {measure_address_space() + (rlim_t(7) << 28), RLIM_INFINITY};
             setrlimit(RLIMIT_AS, &limit);
             gif_anim *anim = load_gif_anim(path.c_str());
@@ -133,9 +157,8 @@ TEST(LoadBudget, HugeScreenIsRefusedBeforeItsPagesAreTouched)
             getrusage(RUSAGE_SELF, &usage);
             _exit((anim ? 1 : 0) | (usage.ru_maxrss > (256 << 10) ? 2 : 0));
         });
-        EXPECT_EQ(run.status, 0) << "65535 x " << h << ": 1 loaded, 2 touched 256 MiB";
+        EXPECT_EQ(status, 0) << "65535 x " << h << ": 1 loaded, 2 touched 256 MiB";
     }
-    set_color_depth(32);
 }
 
 // An 8-bit BMP of 12 x 20 pixels, index (x / 2 + y) % 16, with 16 colours
@@ -169,9 +192,8 @@ std::string make_paletted_bmp(bool rle, std::vector<uint8_t> data = {})
     return out;
 }
 
-TEST(PaletteAndGradientFiles, PalettedAndRunCodedLoadExactlyMalformedRunsFifosAndDirectoriesDoNot)
+TEST_F(NothingLost, PalettedAndRunCodedGradientsLoadExactlyMalformedRunsFifosAndDirectoriesDoNot)
 {
-    init_palette_test_library();
     for (bool rle : {false, true}) {
         ASSERT_TRUE(write_file("g.bmp", make_paletted_bmp(rle)) && load_cmaps("g.bmp", 12, 20)) << rle;
         for (int r = 0; r < 20; r++)
@@ -196,7 +218,7 @@ TEST(PaletteAndGradientFiles, PalettedAndRunCodedLoadExactlyMalformedRunsFifosAn
     EXPECT_EQ(run_bounded([] {
         _exit(load_cmaps("fifo.bmp", 12, 20) || load_cmaps("far.bmp", 12, 20) || load_glb_palette("fifo.bmp") ||
               load_glb_palette(".") ? 1 : 0);
-    }).status, 0);
+    }).first, 0);
     remove("fifo.bmp"), remove("g.bmp"), remove("far.bmp");
 }
 
