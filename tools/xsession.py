@@ -153,32 +153,15 @@ class Session:
     def panel(self):
         return read_panel(self.screen(), self.data_set)
 
-    def restart_failed_mode(self, attempt):
-        # The library's X driver now and then fails to set the mode on a busy
-        # machine; until the program tries again itself, such a start is
-        # made again here, up to three in all.
-        if attempt < 2 and self.output().rstrip().endswith("suitable graphics driver"):
-            self.start()
-            return True
-        return False
-
     def wait_for_panel(self):
-        for attempt in range(3):
-            try:
-                shown = self.wait_until("the window", self.panel)
-                break
-            except RuntimeError:
-                if not self.restart_failed_mode(attempt):
-                    raise
+        shown = self.wait_until("the window", self.panel)
         self.xdotool("mousemove", "400", "300")  # keys go to the window under the pointer
         return shown
 
     def finish(self):
         """Waits for the program to end by itself: (status, output)."""
-        for attempt in range(3):
-            self.process.wait(self.timeout)
-            if not self.restart_failed_mode(attempt):
-                return self.process.returncode, self.output()
+        self.process.wait(self.timeout)
+        return self.process.returncode, self.output()
 
     def read_state(self):
         return read_state(os.path.join(self.folder, STATE_FILE))
