@@ -127,12 +127,12 @@ TEST(GifLoader, HostileSizesCodesAndBlocks)
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     EXPECT_LT(usage.ru_maxrss / 1024, 512) << "a refused canvas must not be allocated";
-    // Two 10 x 10 images: the record's tables, then frame 0, the canvas it
-    // stays on and frame 1, each with a line pointer per row.
+    // Two 10 x 10 images: the file's bytes, the record's tables, then frame
+    // 0, the canvas it stays on and frame 1, each with a line pointer per row.
     byte_list two = make_gif_screen(10, 10, test_colours(1), 0);
     for (int i = 0; i < 2; i++)
         append_gif_image(two, 0, 0, 10, 10, {}, 2, make_pixels(10, 10, 2, i));
-    const long long need = 2 * sizeof(gif_frame) + GIF_PALETTE_BYTES + 3 * (100 + 10 * sizeof(void *));
+    const long long need = two.size() + 2 * sizeof(gif_frame) + GIF_PALETTE_BYTES + 3 * (100 + 10 * sizeof(void *));
     for (long long limit : {need, need - 1}) {
         std::swap(limit, glb_gif_load_bytes_limit);
         gif_anim *anim = load_gif_bytes(two);
