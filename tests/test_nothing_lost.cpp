@@ -21,11 +21,6 @@ constexpr bool ADDRESS_SPACE_LIMITS = false; // the sanitizer's shadow needs ter
 constexpr bool ADDRESS_SPACE_LIMITS = true;
 #endif
 
-long count_entries()
-{
-    return std::distance(fs::directory_iterator("."), fs::directory_iterator());
-}
-
 bool write_file(const std::string &path, const std::string &bytes)
 {
     return bool(std::ofstream(path, std::ios::binary) << bytes);
@@ -49,10 +44,7 @@ std::pair<int, std::string> run_bounded(const std::function<void()> &body)
         _exit(0);
     }
     close(fds[1]);
-    std::string printed;
-    char chunk[4096];
-    for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;)
-        printed.append(chunk, size_t(n));
+    std::string printed = read_file("/proc/self/fd/" + std::to_string(fds[0])); // to its end: the child's exit
     int raw = 0;
     wait(&raw), close(fds[0]);
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, printed};
@@ -91,8 +83,7 @@ TEST_F(NothingLost, LinksAndFifosAtFrameAndStateNamesAreReplacedNotWrittenOrWait
     fs::remove_all(outside);
     for (const char *name : {"frame000.bmp", "frame001.bmp", "frame002.bmp", "frame003.bmp", "last_palshift.bin"})
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)) && fs::hard_link_count(name) == 1) << name;
-    EXPECT_EQ(read_bytes("frame003.bmp").size(), 54 + 1024 + 8 * 4u);
-    EXPECT_EQ(count_entries(), 5) << "a temporary file was left";
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 5) << "a temporary file was left";
 }
 
 // A full disk (a file-size limit), no memory for the export's buffers, and a
@@ -126,11 +117,10 @@ TEST_F(NothingLost, FailedSavesKeepTheOldFilesAndGoOn)
         EXPECT_EQ(status, 0) << c.label;
         EXPECT_EQ(output, "can't save <frame000" + ext + ">\ncan't save <frame001" + ext + ">\n" + format_export_summary(0) + "\n" +
                               c.state_line) << c.label;
-        for (const std::string &name : names) {
-            bool saved = name == names[2] && c.state_line.empty();
-            EXPECT_EQ(read_file(name).size() == 144 ? "saved" : read_file(name), saved ? "saved" : "earlier " + name) << c.label;
-        }
-        EXPECT_EQ(count_entries(), 3) << c.label << ": a temporary file was left";
+        for (const std::string &name : names)
+            EXPECT_EQ(read_file(name).size() == 144 ? "saved" : read_file(name),
+                      name == names[2] && c.state_line.empty() ? "saved" : "earlier " + name) << c.label;
+        EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 3) << c.label << ": a temporary file was left";
         for (const std::string &name : names)
             fs::remove(name);
     }
