@@ -160,6 +160,27 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(session.read_state(), ([3] * 28, [1] * 8))
         self.assertFalse([f for f in os.listdir(session.folder) if f.startswith("frame")])
 
+    def test_mouse_playback_and_the_help_for_pcx(self):
+        session = self.start(["sample_bg2.gif", "-pcx"])
+        session.wait_for_panel()
+        # A click on B1's line selects it, one on the strip's row 40 gives it
+        # that row; a click the program missed is made again.
+        for x, y, shown in [(350, 175, (7, 0)), (750, 217, (7, 40))]:
+            session.wait_until("%s shown" % (shown,), lambda: session.xdotool(
+                "mousemove", str(x), str(y), "mousedown", "1", "sleep", str(session.hold), "mouseup", "1") or
+                session.wait_until("a click", lambda: session.panel() == shown, session.grace, False))
+        # Space plays: the frame changes, and then again with no key.
+        session.tap_until_changed("space", (0, 0, 300, 458))
+        for box, action in [((50, 450, 250, 458), ()), ((50, 460, 250, 468), ("click", "5"))]:
+            before = session.screen().crop(box).tobytes()
+            session.xdotool("mousemove", "400", "300", *action)  # the wheel zooms out
+            session.wait_until("a change", lambda: session.screen().crop(box).tobytes() != before)
+        # The S line ends in ".pcx": its "p" and "c" are those of "Up" and "selection" above it.
+        screen = session.screen()
+        glyph = lambda column, y: screen.crop((10 + 8 * column, y, 18 + 8 * column, y + 8)).tobytes()
+        self.assertEqual((glyph(32, 540), glyph(33, 540)), (glyph(1, 490), glyph(30, 490)))
+        self.assertEqual(session.quit(), 0)
+
     def test_full_session_under_valgrind_loses_nothing(self):
         log = tempfile.NamedTemporaryFile(prefix="huesmith-valgrind-", delete=False).name
         self.addCleanup(os.remove, log)
