@@ -90,7 +90,7 @@ static void blit_800x600(benchmark::State &state)
     record_peer_time("blit_800x600/" + std::to_string(state.range(0)), finish_seconds(start, state));
     release_screen_input(in);
 }
-BENCHMARK(blit_800x600)->Arg(32)->Arg(16)->ArgName("depth")->Unit(benchmark::kMicrosecond);
+BENCHMARK(blit_800x600)->Arg(32)->Arg(24)->Arg(16)->ArgName("depth")->Unit(benchmark::kMicrosecond);
 
 // One loop pass's screen image at the zoom given.
 static void compose_screen_at(benchmark::State &state)
@@ -115,6 +115,6 @@ static void compose_screen_at(benchmark::State &state)
 }
 BENCHMARK(compose_screen_at)
     ->Name("compose_screen")
-    ->ArgsProduct({{32, 16}, {100, 1000}, {0, 1}})
+    ->ArgsProduct({{32, 24, 16}, {100, 1000}, {0, 1}})
     ->ArgNames({"depth", "zoom", "whole"})
     ->Unit(benchmark::kMicrosecond);
