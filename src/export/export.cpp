@@ -133,36 +133,141 @@ static inline uint8_t *put_pcx_singles(uint8_t *out, uint64_t word)
 }
 
 #ifdef __x86_64__
-// The same in one shuffle: for each set of escaped pixels among the eight,
-// where each output byte comes from (a pixel, or lane 8, which holds the
-// count byte 0xC1). Sixteen bytes are stored.
-__attribute__((target("ssse3"))) static uint8_t *shuffle_pcx_singles(uint8_t *out, uint64_t word)
+// Runs of one to eight pixels at a time, in one shuffle per word, from
+// row[x], which starts a run. In each word the runs that end inside it (or
+// at its end, when the next pixel differs) are coded: for each run's first
+// pixel its count byte when needed, then its value, both picked out of the
+// interleaved counts and pixels by a table. A run that goes on past the
+// word is where the next word starts. Returns where it stopped: after such
+// a word, at a run longer than a word, or within nine pixels of the row's
+// end. Noise has
+// short runs everywhere, so most of a row goes here. Up to sixteen bytes
+// are stored past out per word.
+struct pcx_run_tables {
+    uint8_t counts[512][8]; // by run starts plus an end bit: 0xC0 | length
+    uint8_t take[256][8];   // by kept lanes: their indices, in order
+    uint16_t spread[256];   // bit k moved to bit 2k
+};
+
+__attribute__((target("ssse3,popcnt"))) static int shuffle_pcx_runs(const uint8_t *row, int x, int w,
+                                                                    uint8_t *&out)
 {
-    static const auto lanes = [] {
-        std::array<std::array<uint8_t, 16>, 256> t{};
-        for (int set = 0; set < 256; set++)
-            for (int k = 0, at = 0; k < 8; k++) {
-                if (set >> k & 1)
-                    t[set][at++] = 8;
-                t[set][at++] = uint8_t(k);
+    static const pcx_run_tables *t = [] {
+        static pcx_run_tables t{};
+        for (int ends = 0; ends < 512; ends++)
+            for (int k = 0; k < 8; k++) {
+                int next = k + 1;
+                while (next < 9 && !(ends >> next & 1))
+                    next++;
+                t.counts[ends][k] = uint8_t(0xC0 | std::min(next - k, 8));
             }
+        for (int m = 0; m < 256; m++) {
+            for (int k = 0, at = 0; k < 8; k++) {
+                t.take[m][k] = 0x80; // a lane past the kept ones: stored, then overwritten
+                if (m >> k & 1)
+                    t.take[m][at++] = uint8_t(k);
+                t.spread[m] = uint16_t(t.spread[m] | (m >> k & 1) << (2 * k));
+            }
+        }
+        return &t;
+    }();
+    __m128i top = _mm_set1_epi8(static_cast<char>(0xC0));
+    uint8_t *at = out;
+    while (x + 9 <= w) {
+        __m128i pixels = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + x));
+        __m128i next = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + x + 1));
+        unsigned same = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(pixels, next))) & 0xFF; // p[k] == p[k + 1]
+        unsigned ends = (~same << 1 | 1) & 0xFF; // runs starting at k
+        ends |= same & 0x80 ? 0 : 0x100;         // and one at 8 when the last run ends in the word
+        if (ends == 1)
+            break;
+        int coded = 31 - __builtin_clz(ends); // up to the last run start, left uncoded
+        unsigned starts = ends & ~(1u << coded);
+        unsigned escaped = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(pixels, top), top)));
+        unsigned counted = starts & (escaped | ~(ends >> 1)); // longer than one, or escaped
+        unsigned keep = t->spread[counted] | t->spread[starts] << 1;
+        __m128i counts = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(t->counts[ends]));
+        __m128i codes = _mm_unpacklo_epi8(counts, pixels); // count, pixel, count, pixel...
+        __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(t->take[keep & 0xFF]));
+        __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(t->take[keep >> 8]));
+        high = _mm_add_epi8(high, _mm_set1_epi8(8));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(at), _mm_shuffle_epi8(codes, low));
+        at += _mm_popcnt_u32(keep & 0xFF);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(at), _mm_shuffle_epi8(codes, high));
+        at += _mm_popcnt_u32(keep >> 8);
+        // Whole words step by eight, so the next word's loads need not
+        // wait for this word's runs; a word whose last run goes on ends
+        // the call.
+        if (coded < 8) {
+            x += coded;
+            break;
+        }
+        x += 8;
+    }
+    out = at;
+    return x;
+}
+// The same, sixty-four pixels at a time with byte compression: the run
+// starts' positions and values packed to the front, each run's length the
+// next start less its own, then counts and values interleaved and the
+// count bytes not needed dropped. Stops as the eight-pixel coder does, and
+// before a run of the whole block (past the cap of 63). Up to 128 bytes
+// are stored past out per block.
+__attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt"))) static int
+compress_pcx_runs(const uint8_t *row, int x, int w, uint8_t *&out)
+{
+    static const auto order = [] {
+        struct { alignas(64) uint8_t lanes[64], low[64], high[64]; } t;
+        for (int k = 0; k < 64; k++)
+            t.lanes[k] = uint8_t(k);
+        for (int k = 0; k < 32; k++) { // count k, value k (64 + k)
+            t.low[2 * k] = uint8_t(k), t.low[2 * k + 1] = uint8_t(64 + k);
+            t.high[2 * k] = uint8_t(32 + k), t.high[2 * k + 1] = uint8_t(96 + k);
+        }
         return t;
     }();
-    __m128i pixels = _mm_set_epi64x(0xC1, static_cast<long long>(word));
-    __m128i top = _mm_set1_epi8(static_cast<char>(0xC0));
-    unsigned escaped = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(pixels, top), top)));
-    escaped &= 0xFF;
-    __m128i order;
-    std::memcpy(&order, lanes[escaped].data(), 16);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm_shuffle_epi8(pixels, order));
-    return out + 8 + __builtin_popcount(escaped);
+    const __m512i lanes = _mm512_load_si512(order.lanes);
+    const __m512i low = _mm512_load_si512(order.low), high = _mm512_load_si512(order.high);
+    uint8_t *at = out;
+    while (x + 65 <= w) {
+        __m512i pixels = _mm512_loadu_si512(row + x);
+        uint64_t same = _mm512_cmpeq_epi8_mask(pixels, _mm512_loadu_si512(row + x + 1)); // p[k] == p[k + 1]
+        uint64_t starts = ~(same << 1);
+        int coded = same >> 63 ? 63 - __builtin_clzll(starts) : 64; // the last run left when it goes on
+        if (coded == 0 || starts == 1)
+            break;
+        starts &= coded == 64 ? ~0ull : (1ull << coded) - 1;
+        int runs = int(_mm_popcnt_u64(starts));
+        uint64_t held = runs == 64 ? ~0ull : (1ull << runs) - 1;
+        __m512i first = _mm512_maskz_compress_epi8(starts, lanes);
+        __m512i values = _mm512_maskz_compress_epi8(starts, pixels);
+        __m512i after = _mm512_mask_compress_epi8(_mm512_set1_epi8(char(coded)), starts & ~1ull, lanes);
+        __m512i lengths = _mm512_sub_epi8(after, first);
+        uint64_t counted = (_mm512_cmpgt_epu8_mask(lengths, _mm512_set1_epi8(1)) |
+                            _mm512_cmpge_epu8_mask(values, _mm512_set1_epi8(char(0xC0)))) & held;
+        __m512i counts = _mm512_or_si512(lengths, _mm512_set1_epi8(char(0xC0)));
+        uint64_t keep_low = _pdep_u64(counted, 0x5555555555555555ull) | _pdep_u64(held, 0xAAAAAAAAAAAAAAAAull);
+        uint64_t keep_high = _pdep_u64(counted >> 32, 0x5555555555555555ull) |
+                             _pdep_u64(held >> 32, 0xAAAAAAAAAAAAAAAAull);
+        __m512i codes = _mm512_permutex2var_epi8(counts, low, values);
+        _mm512_storeu_si512(at, _mm512_maskz_compress_epi8(keep_low, codes));
+        at += _mm_popcnt_u64(keep_low);
+        codes = _mm512_permutex2var_epi8(counts, high, values);
+        _mm512_storeu_si512(at, _mm512_maskz_compress_epi8(keep_high, codes));
+        at += _mm_popcnt_u64(keep_high);
+        x += coded;
+    }
+    out = at;
+    return x;
 }
 #endif
 
 // Codes one row into out, which has room for two bytes per pixel plus one,
 // in runs of at most 63: a count byte (0xC0 | count) when the run is longer
 // than one or the value could be read as a count, then the value. Returns
-// the end of the row's code. Eight pixels at a time: none equal to the next
+// the end of the row's code. From each run start the vector coders above
+// take as much as they can (noise is mostly short runs); what is left, or
+// all of it without them, goes eight pixels at a time: none equal to the next
 // (and not continuing the run before) are eight runs of one; eight that
 // continue the run lengthen it; others go one by one through a loop with
 // no branch on the data, which rewrites the current run's code in place as
@@ -170,7 +275,10 @@ __attribute__((target("ssse3"))) static uint8_t *shuffle_pcx_singles(uint8_t *ou
 static uint8_t *code_pcx_row(const uint8_t *row, int w, uint8_t *out)
 {
 #ifdef __x86_64__
-    static const bool shuffles = __builtin_cpu_supports("ssse3");
+    static const bool shuffles = __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
+    static const bool compresses = shuffles && __builtin_cpu_supports("avx512bw") &&
+                                   __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
+                                   __builtin_cpu_supports("bmi2");
 #endif
     uint8_t *run = out; // where the current run's code starts
     int count = 0;
@@ -179,12 +287,21 @@ static uint8_t *code_pcx_row(const uint8_t *row, int w, uint8_t *out)
     while (x < w) {
         if (x + 9 <= w) {
             uint64_t word = load_word(row + x);
-            if (!find_zero_bytes(word ^ load_word(row + x + 1)) && (word & 0xFF) != value) {
 #ifdef __x86_64__
-                out = shuffles ? shuffle_pcx_singles(out, word) : put_pcx_singles(out, word);
-#else
-                out = put_pcx_singles(out, word);
+            if (shuffles && (word & 0xFF) != value) {
+                // Sixty-four pixels at a time where the processor can, then eight.
+                int to = compresses ? compress_pcx_runs(row, x, w, out) : x;
+                to = to > x ? to : shuffle_pcx_runs(row, x, w, out);
+                if (to > x) {
+                    x = to; // a run starts at x: none goes on
+                    count = 0;
+                    value = 0x100;
+                    continue;
+                }
+            }
 #endif
+            if (!find_zero_bytes(word ^ load_word(row + x + 1)) && (word & 0xFF) != value) {
+                out = put_pcx_singles(out, word);
                 value = row[x + 7];
                 count = 1;
                 run = out - 1 - escape_pcx_value(value);
@@ -218,25 +335,30 @@ static uint8_t *code_pcx_row(const uint8_t *row, int w, uint8_t *out)
 // An 8-bit bitmap as the library's PCX writer lays it out: the 128-byte
 // header with the first 16 palette entries, each row run-length coded on
 // its own in runs of at most 63, then the marker and the whole palette,
-// both palettes scaled up from 6 bits.
-static void encode_pcx(BITMAP *bmp, const RGB *pal, std::vector<uint8_t> &out)
+// both palettes scaled up from 6 bits. Returns the file's length: out is
+// kept at least as long as the longest file so far, so the room for the
+// rows is not zero-filled again for every frame.
+static size_t encode_pcx(BITMAP *bmp, const RGB *pal, std::vector<uint8_t> &out)
 {
-    out.clear();
-    out.insert(out.end(), {10, 5, 1, 8}); // maker, version, run-length coding, 8 bits
+    std::vector<uint8_t> head;
+    head.insert(head.end(), {10, 5, 1, 8}); // maker, version, run-length coding, 8 bits
     // Corners, then 320 x 200 dots per inch.
     for (int v : {0, 0, bmp->w - 1, bmp->h - 1, 320, 200})
-        put_le(out, uint32_t(v), 2);
+        put_le(head, uint32_t(v), 2);
     for (int c = 0; c < 16; c++)
-        out.insert(out.end(), {uint8_t(_rgb_scale_6[pal[c].r]), uint8_t(_rgb_scale_6[pal[c].g]),
-                               uint8_t(_rgb_scale_6[pal[c].b])});
-    out.insert(out.end(), {0, 1}); // reserved, one plane
+        head.insert(head.end(), {uint8_t(_rgb_scale_6[pal[c].r]), uint8_t(_rgb_scale_6[pal[c].g]),
+                                 uint8_t(_rgb_scale_6[pal[c].b])});
+    head.insert(head.end(), {0, 1}); // reserved, one plane
     // Bytes per row, a colour palette, the screen size.
     for (int v : {bmp->w, 1, bmp->w, bmp->h})
-        put_le(out, uint32_t(v), 2);
-    out.insert(out.end(), 54, 0);
-    size_t header = out.size();
-    out.resize(header + 2 * size_t(bmp->w) * size_t(bmp->h) + 1);
-    uint8_t *end = out.data() + header, *last = end;
+        put_le(head, uint32_t(v), 2);
+    head.insert(head.end(), 54, 0);
+    // Two bytes a pixel at most, one more for the coder's last store, then
+    // the marker and the palette.
+    size_t longest = head.size() + 2 * size_t(bmp->w) * size_t(bmp->h) + 1 + 1 + PCX_TABLE_BYTES;
+    if (out.size() < longest)
+        out.resize(longest);
+    uint8_t *end = std::copy(head.begin(), head.end(), out.data()), *last = end;
     for (int y = 0; y < bmp->h; y++) {
         // A zoomed frame repeats rows: a row like the one before has its code.
         uint8_t *start = end;
@@ -248,11 +370,13 @@ static void encode_pcx(BITMAP *bmp, const RGB *pal, std::vector<uint8_t> &out)
         }
         last = start;
     }
-    out.resize(size_t(end - out.data()));
-    out.push_back(PCX_PALETTE_MARKER);
-    for (int c = 0; c < 256; c++)
-        out.insert(out.end(), {uint8_t(_rgb_scale_6[pal[c].r]), uint8_t(_rgb_scale_6[pal[c].g]),
-                               uint8_t(_rgb_scale_6[pal[c].b])});
+    *end++ = PCX_PALETTE_MARKER;
+    for (int c = 0; c < 256; c++) {
+        *end++ = uint8_t(_rgb_scale_6[pal[c].r]);
+        *end++ = uint8_t(_rgb_scale_6[pal[c].g]);
+        *end++ = uint8_t(_rgb_scale_6[pal[c].b]);
+    }
+    return size_t(end - out.data());
 }
 
 // working_palette as a BMP colour table: blue, green, red, 0 per entry.
@@ -270,19 +394,19 @@ static std::array<uint8_t, BMP_TABLE_BYTES> make_bmp_table()
 
 // Codes save_bmp as the library's writer would and puts the exact palette
 // where modify_bmp_palette or modify_pcx_palette would patch it, so the
-// file is whole before it is written.
-static void encode_export_frame(BITMAP *save_bmp, int pcx_flag, std::vector<uint8_t> &bytes)
+// file is whole before it is written. Returns the file's length: the first
+// bytes of bytes.
+static size_t encode_export_frame(BITMAP *save_bmp, int pcx_flag, std::vector<uint8_t> &bytes)
 {
-    if (pcx_flag)
-        encode_pcx(save_bmp, display_palette, bytes);
-    else
-        encode_bmp(save_bmp, display_palette, bytes);
     if (pcx_flag) {
-        std::memcpy(bytes.data() + bytes.size() - PCX_TABLE_BYTES, working_palette, PCX_TABLE_BYTES);
-    } else {
-        std::array<uint8_t, BMP_TABLE_BYTES> table = make_bmp_table();
-        std::copy(table.begin(), table.end(), bytes.begin() + BMP_HEADER_SIZE_OFFSET + BMP_MIN_INFO_HEADER);
+        size_t length = encode_pcx(save_bmp, display_palette, bytes);
+        std::memcpy(bytes.data() + length - PCX_TABLE_BYTES, working_palette, PCX_TABLE_BYTES);
+        return length;
     }
+    encode_bmp(save_bmp, display_palette, bytes);
+    std::array<uint8_t, BMP_TABLE_BYTES> table = make_bmp_table();
+    std::copy(table.begin(), table.end(), bytes.begin() + BMP_HEADER_SIZE_OFFSET + BMP_MIN_INFO_HEADER);
+    return bytes.size();
 }
 
 // Saves the frame's file through a temporary file beside it, so the file of
@@ -300,8 +424,8 @@ static bool save_export_frame(const gif_frame &frame, BITMAP *save_bmp, const ch
     if (fits) {
         try {
             scale_export_frame(frame, save_bmp);
-            encode_export_frame(save_bmp, pcx_flag, bytes);
-            saved = replace_file(name, bytes.data(), bytes.size());
+            size_t length = encode_export_frame(save_bmp, pcx_flag, bytes);
+            saved = replace_file(name, bytes.data(), length);
         } catch (const std::bad_alloc &) {
             // No room for the file's bytes or the scaler's tables: what was
             // had goes back, and the next frame tries again.
