@@ -70,6 +70,7 @@ TEST_F(NothingLost, LinksAndFifosAtFrameAndStateNamesAreReplacedNotWrittenOrWait
     fs::create_symlink(fs::absolute(outside + "victim"), "frame000.bmp");
     fs::create_symlink(fs::absolute(outside + "dangling"), "frame001.bmp");
     fs::create_hard_link(outside + "hard", "frame002.bmp");
+    fs::create_symlink(fs::absolute(outside + "victim"), "frame002.bmp.tmp"); // left by a killed run
     ASSERT_EQ(mkfifo("frame003.bmp", 0644) | mkfifo("last_palshift.bin", 0644), 0);
     auto [status, output] = run_bounded([&] {
         load_palshift_file(); // the FIFO counts as no state file

@@ -75,10 +75,13 @@ static bool write_all(int fd, const uint8_t *bytes, size_t size)
 bool replace_file(const char *name, const uint8_t *bytes, size_t size)
 {
     std::string tmp = std::string(name) + ".tmp";
-    // A stale temporary file (left by a killed run) or a link there goes
-    // first; a directory there stays and fails the exclusive creation.
-    unlink(tmp.c_str());
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = open(tmp.c_str(), flags, 0666);
+    // A stale temporary file (left by a killed run) or a link there goes,
+    // then the creation is tried once more; a directory there stays and
+    // fails it again.
+    if (fd < 0 && errno == EEXIST && unlink(tmp.c_str()) == 0)
+        fd = open(tmp.c_str(), flags, 0666);
     if (fd < 0)
         return false;
     bool ok = write_all(fd, bytes, size);
