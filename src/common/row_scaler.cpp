@@ -4,6 +4,9 @@
 
 #include <allegro.h>
 #include <algorithm>
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
 #include <cstring>
 #include <vector>
 
@@ -96,13 +99,76 @@ static void write_colored_run(uint8_t *out, const uint8_t *row, const int *sourc
         store_pixel<BYTES>(out + BYTES * i, uint32_t(colors[row[source[i]]]));
 }
 
-// The same for 8-bit pixels that keep their index.
-static void write_index_run(uint8_t *out, const uint8_t *row, const int *source, int n)
+// A stretch of 8-bit rows sixteen pixels at a time: where the sixteen
+// sources of a block lie within sixteen bytes of the row, one byte shuffle
+// of those bytes gives the block. The same for every row of a frame, so
+// planned once. Enlarging makes every block such a one.
+struct shuffle_plan {
+    std::vector<int> base;       // per block: its first source, or -1 (pixel by pixel)
+    std::vector<uint8_t> offset; // per pixel: its source less its block's base
+};
+
+static bool can_shuffle()
+{
+#ifdef __x86_64__
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    return ssse3;
+#else
+    return false;
+#endif
+}
+
+// The plan for n destination pixels of the sources, reading rows of w bytes.
+static void plan_index_shuffles(const int *source, int n, int w, shuffle_plan *plan)
+{
+    plan->base.assign(size_t(n / 16), -1);
+    plan->offset.assign(size_t(n / 16) * 16, 0);
+    for (int b = 0; b < n / 16; b++) {
+        const int *s = source + 16 * b;
+        if (s[15] - s[0] >= 16 || s[0] + 16 > w)
+            continue;
+        plan->base[size_t(b)] = s[0];
+        for (int k = 0; k < 16; k++)
+            plan->offset[size_t(16 * b + k)] = uint8_t(s[k] - s[0]);
+    }
+}
+
+#ifdef __x86_64__
+__attribute__((target("ssse3"))) static void shuffle_index_run(uint8_t *out, const uint8_t *row,
+                                                                const int *source, int n,
+                                                                const shuffle_plan &plan)
+{
+    for (int b = 0; b < n / 16; b++) {
+        uint8_t *o = out + 16 * b;
+        if (plan.base[size_t(b)] < 0) {
+            for (int k = 0; k < 16; k++)
+                o[k] = row[source[16 * b + k]];
+            continue;
+        }
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + plan.base[size_t(b)]));
+        __m128i order = _mm_loadu_si128(reinterpret_cast<const __m128i *>(&plan.offset[size_t(16 * b)]));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_shuffle_epi8(bytes, order));
+    }
+    for (int i = n / 16 * 16; i < n; i++)
+        out[i] = row[source[i]];
+}
+#endif
+
+// The same for 8-bit pixels that keep their index; plan is null or made
+// for these sources.
+static void write_index_run(uint8_t *out, const uint8_t *row, const int *source, int n,
+                            const shuffle_plan *plan)
 {
     if (n > 0 && source[n - 1] - source[0] == n - 1) {
         std::memcpy(out, row + source[0], size_t(n));
         return;
     }
+#ifdef __x86_64__
+    if (plan) {
+        shuffle_index_run(out, row, source, n, *plan);
+        return;
+    }
+#endif
     for (int i = 0; i < n; i++)
         out[i] = row[source[i]];
 }
@@ -110,10 +176,10 @@ static void write_index_run(uint8_t *out, const uint8_t *row, const int *source,
 // n pixels of the frame row at the sources; colors null (8-bit pixels
 // only) keeps the indices.
 static void write_scaled_run(int bytes, uint8_t *out, const uint8_t *row, const int *source, int n,
-                             const int32_t *colors)
+                             const int32_t *colors, const shuffle_plan *plan)
 {
     if (!colors)
-        write_index_run(out, row, source, n);
+        write_index_run(out, row, source, n, plan);
     else if (bytes == 1)
         write_colored_run<1>(out, row, source, n, colors);
     else if (bytes == 2)
@@ -154,6 +220,10 @@ bool draw_frame_scaled(BITMAP *dst, preview_rect rect, BITMAP *canvas, BITMAP *f
     // From here on the run's sources are columns of the frame's rows.
     for (int i = first; i < last; i++)
         xs.source[size_t(i)] -= frame_x;
+    shuffle_plan plan;
+    bool planned = !colors && first < last && can_shuffle();
+    if (planned)
+        plan_index_shuffles(xs.source.data() + first, last - first, frame_bmp->w, &plan);
     size_t row_bytes = size_t(xs.end - xs.beg) * size_t(bytes);
     uint8_t *previous = nullptr;
     for (int y = ys.beg; y < ys.end; y++) {
@@ -167,7 +237,7 @@ bool draw_frame_scaled(BITMAP *dst, preview_rect rect, BITMAP *canvas, BITMAP *f
         } else {
             std::memset(out, 0, size_t(first) * size_t(bytes));
             write_scaled_run(bytes, out + size_t(first) * size_t(bytes), frame_bmp->line[sy - frame_y],
-                             xs.source.data() + first, last - first, colors);
+                             xs.source.data() + first, last - first, colors, planned ? &plan : nullptr);
             std::memset(out + size_t(last) * size_t(bytes), 0, row_bytes - size_t(last) * size_t(bytes));
         }
         previous = out;
