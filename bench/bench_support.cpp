@@ -346,7 +346,12 @@ double find_peer_seconds(const std::string &peer)
 void report_peer_ratio(benchmark::State &state, const std::string &peer,
                        double seconds_per_iteration)
 {
-    double peer_seconds = find_peer_seconds(peer);
+    report_paired_times(state, peer, seconds_per_iteration, find_peer_seconds(peer));
+}
+
+void report_paired_times(benchmark::State &state, const std::string &peer,
+                         double seconds_per_iteration, double peer_seconds)
+{
     if (peer_seconds <= 0)
         return;
     double ratio = seconds_per_iteration / peer_seconds;

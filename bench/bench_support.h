@@ -66,6 +66,9 @@ double find_peer_seconds(const std::string &peer);
 // time per iteration over the peer's; keeps the pair for the summary.
 void report_peer_ratio(benchmark::State &state, const std::string &peer,
                        double seconds_per_iteration);
+// The same with the peer's time measured alongside, in the same loop.
+void report_paired_times(benchmark::State &state, const std::string &peer,
+                         double seconds_per_iteration, double peer_seconds);
 
 // Gives the benchmark's name to the pairs its reported runs left, and drops
 // those of its trial runs.
