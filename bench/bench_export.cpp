@@ -134,26 +134,18 @@ static void save_all_frames_at(benchmark::State &state, int pcx)
     std::vector<std::vector<char>> files;
     int saved = silence_stdout();
     bool ok = build_export_input(in) && save_all_frames(&in.anim, zoom, pcx) == EXPORT_FRAMES &&
-              read_exported_files(extension, files) && write_raw_frames(files);
-    double ours = 0, peer = 0;
-    bool ours_first = true;
-    for (auto _ : state) {
-        if (!ok)
-            break;
+              read_exported_files(extension, files);
+    double seconds[2] = {0, 0}; // ours, the peer's
+    auto run_side = [&](int side) {
         double start = read_cpu_seconds();
-        if (ours_first)
-            save_all_frames(&in.anim, zoom, pcx);
-        else
-            ok = write_raw_frames(files);
-        double middle = read_cpu_seconds();
-        if (ours_first)
-            ok = write_raw_frames(files);
-        else
-            save_all_frames(&in.anim, zoom, pcx);
-        double end = read_cpu_seconds();
-        ours += ours_first ? middle - start : end - middle;
-        peer += ours_first ? end - middle : middle - start;
-        ours_first = !ours_first;
+        ok = (side == 0 ? save_all_frames(&in.anim, zoom, pcx) == EXPORT_FRAMES : write_raw_frames(files)) && ok;
+        seconds[side] += read_cpu_seconds() - start;
+    };
+    int first = 0;
+    for (auto _ : state) {
+        run_side(first);
+        run_side(1 - first);
+        first = 1 - first;
     }
     restore_stdout(saved);
     release_export_input(in);
@@ -163,9 +155,8 @@ static void save_all_frames_at(benchmark::State &state, int pcx)
         return;
     }
     double iterations = double(std::max<benchmark::IterationCount>(state.iterations(), 1));
-    report_paired_times(state, "write_raw_frames/" + std::string(extension + 1) + "/" +
-                                   std::to_string(zoom),
-                        ours / iterations, peer / iterations);
+    report_paired_times(state, "write_raw_frames/" + std::string(extension + 1) + "/" + std::to_string(zoom),
+                        seconds[0] / iterations, seconds[1] / iterations);
 }
 BENCHMARK_CAPTURE(save_all_frames_at, bmp, 0)
     ->Name("save_all_frames/bmp")->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);
