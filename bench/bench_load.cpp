@@ -200,7 +200,7 @@ static bool load_once(const std::string &path, int frames, bool quiet, bool rema
     gif_anim *anim = load_gif_anim(path.c_str());
     bool ok = anim && anim->num_frames == frames;
     if (ok && remap)
-        remap_pixels(anim);
+        remap_pixels(anim, "the bench palette");
     destroy_gif_anim(anim);
     glb_quiet = false;
     return ok;

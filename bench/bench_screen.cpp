@@ -4,6 +4,7 @@
 // gradient row did (the whole image drawn). A pass after no change draws
 // nothing.
 #include "bench_support.h"
+#include "display/panel.h"
 #include "display/screen.h"
 #include "common/checked_bitmap.h"
 #include "gif/gif_anim.h"
@@ -50,7 +51,7 @@ static bool build_screen_input(screen_input &in, int depth)
     glb_buffer = create_checked_bitmap(0, BUFFER_W, BUFFER_H);
     glb_sub_preview = glb_buffer ? create_sub_bitmap(glb_buffer, 0, 0, PREVIEW_W, PREVIEW_H) : nullptr;
     glb_cmap = create_checked_bitmap(0, CMAP_W, CMAP_H);
-    draw_cmaps(bg2.gradient_columns, bg2.gradient_rows, bg2.swatch_step);
+    draw_gradient_strip(bg2);
     glb_sprite = create_checked_bitmap(0, BIG_GIF_W, BIG_GIF_H);
     glb_sprite_8bpp = create_checked_bitmap(8, BIG_GIF_W, BIG_GIF_H);
     in.copy = create_checked_bitmap(0, BUFFER_W, BUFFER_H);
@@ -82,8 +83,8 @@ static void blit_800x600(benchmark::State &state)
         state.SkipWithError("can't create the bitmaps");
         return;
     }
-    glb_screen_dirty = true;
-    compose_screen(&in.anim, bg2);
+    glb_view.screen_dirty = true;
+    compose_screen(&in.anim, bg2, ".bmp");
     double start = read_cpu_seconds();
     for (auto _ : state)
         blit(glb_buffer, in.copy, 0, 0, 0, 0, BUFFER_W, BUFFER_H);
@@ -106,9 +107,9 @@ static void compose_screen_at(benchmark::State &state)
     double start = read_cpu_seconds();
     bool whole = state.range(2);
     for (auto _ : state) {
-        glb_preview_dirty = true;
-        glb_screen_dirty = whole;
-        compose_screen(&in.anim, bg2);
+        glb_view.preview_dirty = true;
+        glb_view.screen_dirty = whole;
+        compose_screen(&in.anim, bg2, ".bmp");
     }
     report_peer_ratio(state, "blit_800x600/" + std::to_string(depth), finish_seconds(start, state));
     release_screen_input(in);

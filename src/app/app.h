@@ -13,20 +13,19 @@ struct data_set;
 constexpr int INPUT_KEYS = 128;
 
 // What the last pass saw of the keys and the mouse: a key or button acts
-// when it goes down, and a held key again once it is due.
+// when it goes down, and a held key again once it is due. The two waits
+// are hooks so that a test can stand in for the keyboard.
 struct input_state {
     bool key_down[INPUT_KEYS];
-    int64_t key_due_ms[INPUT_KEYS]; // when the held key acts again
-    bool button_down;               // left mouse button
-    int wheel;                      // mouse_z already turned into zoom steps
+    int64_t key_due_ms[INPUT_KEYS];     // when the held key acts again
+    bool button_down;                   // left mouse button
+    int wheel;                          // mouse_z already turned into zoom steps
+    void (*pause)(unsigned int ms);     // the library's rest, between checks of a release wait
+    void (*wait_release)(int scancode); // Home's and S's wait until the key is up
 };
 
-extern int pcx_flag;                        // 1 when -pcx was given: export PCX
-extern void (*glb_pause)(unsigned int ms);  // the library's rest, between checks of a release wait
-extern void (*glb_wait_release)(int scancode); // Home's and S's wait until the key is up
-extern input_state glb_input;               // keys and mouse as the last pass saw them
-extern bool glb_playing;                    // Space set the frames playing
-extern int64_t glb_frame_due_ms;            // when the playing animation shows its next frame
+extern int pcx_flag;          // 1 when -pcx was given: export PCX
+extern input_state glb_input; // keys and mouse as the last pass saw them, and the waits
 
 // What the command line asks for.
 struct command_line {
@@ -57,7 +56,7 @@ int run_huesmith(int argc, char **argv);
 
 // The input of one loop pass: reads the key-state array and the mouse and
 // changes the slot, its gradient row, the frame and the zoom, marking the
-// screen dirty when it does; Space starts and stops playback, which then
+// view dirty when it does; Space starts and stops playback, which then
 // moves the frame on by the clock; S exports and saves.
 void handle_keys(gif_anim *anim, const data_set &set);
 
@@ -65,8 +64,8 @@ void handle_keys(gif_anim *anim, const data_set &set);
 // ends the process with status 1 at once.
 void watch_display_connection();
 
-// Checks key[scancode] between short glb_pause rests until it is up:
-// glb_wait_release's default.
+// Checks key[scancode] between short glb_input.pause rests until it is
+// up: glb_input.wait_release's default.
 void wait_key_release(int scancode);
 
 // Home's zoom snap.

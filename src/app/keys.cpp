@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 
+#include "display/panel.h"
 #include "display/screen.h"
 #include "export/export.h"
 #include "gif/gif_anim.h"
@@ -14,11 +15,7 @@
 
 static_assert(KEY_MAX <= INPUT_KEYS, "every scancode has its input state");
 
-void (*glb_pause)(unsigned int ms) = rest;
-void (*glb_wait_release)(int scancode) = wait_key_release;
-input_state glb_input;
-bool glb_playing;
-int64_t glb_frame_due_ms;
+input_state glb_input = {{}, {}, false, 0, rest, wait_key_release};
 
 // A key acts when it goes down; held this long, it acts again every repeat
 // interval: slot, row and frame keys at the pace their old 75 ms pause gave,
@@ -34,13 +31,13 @@ constexpr int32_t ZOOM_MAX = 1000;
 // The library's timer's count, in milliseconds.
 static int64_t read_clock_ms()
 {
-    return CLOCK_TICK_MS * glb_clock;
+    return CLOCK_TICK_MS * glb_status.clock;
 }
 
 void wait_key_release(int scancode)
 {
     while (key[scancode])
-        glb_pause(RELEASE_REST_MS);
+        glb_input.pause(RELEASE_REST_MS);
 }
 
 int32_t snap_zoom(int32_t zoom)
@@ -106,13 +103,13 @@ static void handle_frame_keys(const gif_anim *anim)
 {
     int32_t count = anim ? anim->num_frames : 0;
     if (is_key_due(KEY_PGUP, SELECT_REPEAT_MS)) {
-        glb_playing = false;
+        glb_view.playing = false;
         glb_frame--;
         if (glb_frame < 0)
             glb_frame = count > 0 ? count - 1 : 0;
     }
     if (is_key_due(KEY_PGDN, SELECT_REPEAT_MS)) {
-        glb_playing = false;
+        glb_view.playing = false;
         glb_frame++;
         if (glb_frame >= count)
             glb_frame = 0;
@@ -158,7 +155,7 @@ static void handle_zoom_keys()
         glb_zoom += step;
     if (key[KEY_HOME]) {
         glb_zoom = snap_zoom(glb_zoom);
-        glb_wait_release(KEY_HOME);
+        glb_input.wait_release(KEY_HOME);
     }
     if (glb_zoom < step)
         glb_zoom = step;
@@ -183,15 +180,15 @@ static void handle_playback(const gif_anim *anim)
         return;
     int64_t now = read_clock_ms();
     if (is_key_due(KEY_SPACE, NEVER_REPEAT_MS)) {
-        glb_playing = !glb_playing;
-        glb_frame_due_ms = now + find_frame_delay_ms(anim, glb_frame);
+        glb_view.playing = !glb_view.playing;
+        glb_view.frame_due_ms = now + find_frame_delay_ms(anim, glb_frame);
     }
-    if (!glb_playing || now < glb_frame_due_ms)
+    if (!glb_view.playing || now < glb_view.frame_due_ms)
         return;
     glb_frame = glb_frame + 1 < anim->num_frames ? glb_frame + 1 : 0;
-    glb_frame_due_ms += find_frame_delay_ms(anim, glb_frame);
-    if (glb_frame_due_ms <= now)
-        glb_frame_due_ms = now + find_frame_delay_ms(anim, glb_frame);
+    glb_view.frame_due_ms += find_frame_delay_ms(anim, glb_frame);
+    if (glb_view.frame_due_ms <= now)
+        glb_view.frame_due_ms = now + find_frame_delay_ms(anim, glb_frame);
 }
 
 void handle_keys(gif_anim *anim, const data_set &set)
@@ -210,12 +207,12 @@ void handle_keys(gif_anim *anim, const data_set &set)
     handle_zoom_keys();
     handle_playback(anim);
     if (glb_slot != slot || !std::equal(palshift, palshift + slots, rows.begin()))
-        glb_screen_dirty = true;
+        glb_view.screen_dirty = true;
     if (glb_frame != frame || glb_zoom != zoom)
-        glb_preview_dirty = true;
+        glb_view.preview_dirty = true;
     if (key[KEY_S]) {
         show_status_note(format_export_summary(save_all_frames(anim, glb_zoom, pcx_flag)));
         save_palshift_file();
-        glb_wait_release(KEY_S);
+        glb_input.wait_release(KEY_S);
     }
 }

@@ -11,6 +11,7 @@
 #include "app/app.h"
 #include "common/checked_bitmap.h"
 #include "common/trace.h"
+#include "display/panel.h"
 #include "display/screen.h"
 #include "export/export.h"
 #include "gif/gif_anim.h"
@@ -148,7 +149,7 @@ static void create_surfaces(gif_anim *anim, const data_set &set)
     glb_cmap = create_checked_bitmap(0, CMAP_W, CMAP_H);
     if (!glb_cmap)
         fail_bitmap(anim, "glb_cmap");
-    draw_cmaps(set.gradient_columns, set.gradient_rows, set.swatch_step);
+    draw_gradient_strip(set);
     glb_sprite = create_untouched_bitmap(get_color_depth(), anim->w, anim->h);
     if (!glb_sprite)
         fail_bitmap(anim, "glb_sprite");
@@ -233,7 +234,7 @@ int run_huesmith(int argc, char **argv)
     change_to_program_dir(argv[0]);
 
     pcx_flag = cmd.pcx ? 1 : 0;
-    glb_save_extension = pcx_flag ? ".pcx" : ".bmp";
+    const char *save_extension = pcx_flag ? ".pcx" : ".bmp";
     const data_set &set = cmd.pst ? pst : bg2;
     if (!cmd.out_dir.empty())
         glb_export_dir = join_path(start_dir, cmd.out_dir);
@@ -291,7 +292,7 @@ int run_huesmith(int argc, char **argv)
         std::printf("remaping pixels\n");
         std::fflush(stdout);
     }
-    remap_pixels(anim);
+    remap_pixels(anim, set.palette_file);
     if (cmd.batch)
         return export_without_window(anim, set, cmd.zoom);
 
@@ -308,7 +309,7 @@ int run_huesmith(int argc, char **argv)
         show_os_cursor(MOUSE_CURSOR_ARROW);
 
     while (!key[KEY_ESC]) {
-        compose_screen(anim, set);
+        compose_screen(anim, set, save_extension);
         vsync();
         blit(glb_buffer, screen, 0, 0, 0, 0, BUFFER_W, BUFFER_H);
         handle_keys(anim, set);

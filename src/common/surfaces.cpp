@@ -5,5 +5,3 @@ BITMAP *glb_sub_preview;
 BITMAP *glb_cmap;
 BITMAP *glb_sprite;
 BITMAP *glb_sprite_8bpp;
-int32_t glb_frame;
-int32_t glb_zoom;

@@ -7,15 +7,14 @@
 
 #include "common/checked_bitmap.h"
 #include "gif/gif_anim.h"
+#include "display/panel.h"
 #include "palette/data_set.h"
 #include "palette/tint_slots.h"
 
-bool glb_screen_dirty = true;
-bool glb_preview_dirty = true;
-volatile int glb_clock;
-std::string glb_status_note;
-int glb_note_end;
-const char *glb_save_extension = ".bmp";
+int32_t glb_frame;
+int32_t glb_zoom;
+view_state glb_view = {false, 0, true, true};
+status_state glb_status;
 
 // The frame and zoom lines below the preview; with the preview they fill
 // the top of the left column, where nothing else is drawn.
@@ -31,35 +30,41 @@ constexpr int NOTE_TICKS = 200;
 
 static void count_clock()
 {
-    glb_clock = glb_clock + 1;
+    glb_status.clock = glb_status.clock + 1;
 }
 END_OF_STATIC_FUNCTION(count_clock)
 
 void start_clock()
 {
-    LOCK_VARIABLE(glb_clock);
+    LOCK_VARIABLE(glb_status.clock);
     LOCK_FUNCTION(count_clock);
     install_int(count_clock, 10);
 }
 
 void show_status_note(const std::string &text)
 {
-    glb_status_note = text;
-    glb_note_end = glb_clock + NOTE_TICKS;
-    glb_screen_dirty = true;
+    glb_status.note = text;
+    glb_status.note_end = glb_status.clock + NOTE_TICKS;
+    glb_view.screen_dirty = true;
 }
 
 // The note, broken at the last blank that lets its first line fit.
 static void draw_status_note(int white)
 {
-    std::string first = glb_status_note, second;
-    size_t cut = first.size() <= size_t(NOTE_CHARS) ? std::string::npos : first.rfind(' ', NOTE_CHARS);
-    if (cut != std::string::npos)
-        second = first.substr(cut + 1), first.resize(cut);
+    std::string first = glb_status.note;
+    std::string second;
+    size_t cut = std::string::npos;
+    if (first.size() > size_t(NOTE_CHARS))
+        cut = first.rfind(' ', NOTE_CHARS);
+    if (cut != std::string::npos) {
+        second = first.substr(cut + 1);
+        first.resize(cut);
+    }
     if (second.size() > size_t(NOTE_CHARS))
         second = "..." + second.substr(second.size() - (NOTE_CHARS - 3));
     textout_ex(glb_buffer, font, first.c_str(), VIEW_LINES_X, NOTE_LINE_Y, white, -1);
-    textout_ex(glb_buffer, font, second.c_str(), VIEW_LINES_X, NOTE_LINE_Y + NOTE_LINE_H, white, -1);
+    int second_y = NOTE_LINE_Y + NOTE_LINE_H;
+    textout_ex(glb_buffer, font, second.c_str(), VIEW_LINES_X, second_y, white, -1);
 }
 
 preview_rect compute_preview_rect(int sprite_w, int sprite_h, int zoom)
@@ -154,39 +159,41 @@ static void draw_view(const gif_anim *anim, int white)
     textprintf_ex(glb_buffer, font, VIEW_LINES_X, ZOOM_LINE_Y, white, -1, "Zoom  : %i%%", glb_zoom);
 }
 
-void compose_screen(const gif_anim *anim, const data_set &set)
+void compose_screen(const gif_anim *anim, const data_set &set, const char *save_extension)
 {
     // At 8 bits the colours drawn come from the palette the pass before
     // set, so a pass there may differ from the one before without a change.
     if (bitmap_color_depth(glb_buffer) == 8)
-        glb_screen_dirty = true;
+        glb_view.screen_dirty = true;
     // The clock runs on its own: a note that is due goes at the next pass.
-    if (!glb_status_note.empty() && glb_clock - glb_note_end >= 0) {
-        glb_status_note.clear();
-        glb_screen_dirty = true;
+    if (!glb_status.note.empty() && glb_status.clock - glb_status.note_end >= 0) {
+        glb_status.note.clear();
+        glb_view.screen_dirty = true;
     }
-    if (glb_screen_dirty) {
+    if (glb_view.screen_dirty) {
         clear_screen_area(glb_buffer->w, glb_buffer->h);
         blit(glb_cmap, glb_buffer, 0, 0, CMAP_X, CMAP_Y, glb_cmap->w, glb_cmap->h);
+        build_tint_palettes(set);
         draw_tint_panel(set);
         set_palette(display_palette);
         draw_view(anim, makecol(255, 255, 255));
-        draw_help_lines(glb_buffer, makecol(255, 255, 255));
+        draw_help_lines(glb_buffer, makecol(255, 255, 255), save_extension);
         draw_status_note(makecol(255, 255, 255));
-    } else if (glb_preview_dirty) {
+    } else if (glb_view.preview_dirty) {
         clear_screen_area(PREVIEW_W, VIEW_H);
         draw_view(anim, makecol(255, 255, 255));
     }
-    glb_screen_dirty = glb_preview_dirty = false;
+    glb_view.screen_dirty = false;
+    glb_view.preview_dirty = false;
 }
 
-void draw_help_lines(BITMAP *bmp, int white)
+void draw_help_lines(BITMAP *bmp, int white, const char *save_extension)
 {
     textout_ex(bmp, font, "Up, Down           : Tint selection", 10, 490, white, -1);
     textout_ex(bmp, font, "Left, Right        : Colormap on Tint", 10, 500, white, -1);
     textout_ex(bmp, font, "Page Up, Page Down : Frame", 10, 510, white, -1);
     textout_ex(bmp, font, "+, -               : Zoom in, out", 10, 520, white, -1);
-    textprintf_ex(bmp, font, 10, 540, white, -1, "S                  : Save into %s", glb_save_extension);
+    textprintf_ex(bmp, font, 10, 540, white, -1, "S                  : Save into %s", save_extension);
     textout_ex(bmp, font, "Esc                : Quit", 10, 560, white, -1);
     // Short enough to end left of the panel's text.
     textout_ex(bmp, font, "Home               : Zoom to 100s", 10, 570, white, -1);

@@ -14,7 +14,6 @@
 #include <cstring>
 
 uint8_t glb_palette[256][3];
-std::string glb_palette_file;
 
 bool load_glb_palette(const char *file)
 {
@@ -33,7 +32,6 @@ bool load_glb_palette(const char *file)
     // stands in for every missing byte.
     std::memset(bytes + got, 255, sizeof bytes - got);
     std::memcpy(glb_palette, bytes, sizeof bytes);
-    glb_palette_file = file;
     return true;
 }
 
@@ -153,18 +151,18 @@ static int find_nearest_color(const uint8_t *rgb)
 }
 
 // What to do about a colour that glb_palette lacks.
-static void print_missing_color_hint(const uint8_t *rgb)
+static void print_missing_color_hint(const uint8_t *rgb, const char *palette_file)
 {
     int j = find_nearest_color(rgb);
     std::printf("hint : recolour (%i, %i, %i) with a colour of <%s>; the nearest is entry %i (%i, %i, %i)\n",
-                rgb[0], rgb[1], rgb[2], glb_palette_file.c_str(), j, glb_palette[j][0], glb_palette[j][1],
+                rgb[0], rgb[1], rgb[2], palette_file, j, glb_palette[j][0], glb_palette[j][1],
                 glb_palette[j][2]);
 }
 
 // Fills table entries 0..max for frame i, tracing each lookup; a colour
 // missing from glb_palette ends the process.
 static void build_remap_table(gif_anim *anim, int i, int max, const color_index &index,
-                              std::array<uint8_t, 256> &table)
+                              const char *palette_file, std::array<uint8_t, 256> &table)
 {
     static const char color_text[] = "   color ";
     const gif_frame &frame = anim->frames[i];
@@ -174,7 +172,7 @@ static void build_remap_table(gif_anim *anim, int i, int max, const color_index 
         int j = find_glb_color(index, colors + c * 3);
         if (j < 0) {
             std::printf("error : frame %i, color %i not found in glb palette\n", i, c);
-            print_missing_color_hint(colors + c * 3);
+            print_missing_color_hint(colors + c * 3, palette_file);
             end_remap(anim);
         }
         // Entry 1 is folded onto entry 0; the trace still shows the match.
@@ -203,7 +201,7 @@ static void rewrite_pixels(gif_frame &frame, const std::array<uint8_t, 256> &tab
     }
 }
 
-void remap_pixels(gif_anim *anim)
+void remap_pixels(gif_anim *anim, const char *palette_file)
 {
     if (!glb_quiet) {
         std::printf("gif_anim = %s\n", format_address(anim).c_str());
@@ -223,7 +221,7 @@ void remap_pixels(gif_anim *anim)
             end_remap(anim);
         }
         int max = find_max_index(frame);
-        build_remap_table(anim, i, max, index, table);
+        build_remap_table(anim, i, max, index, palette_file, table);
         rewrite_pixels(frame, table);
     }
 }

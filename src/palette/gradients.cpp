@@ -1,6 +1,5 @@
 #include "palette/gradients.h"
 
-#include "common/surfaces.h"
 #include "palette/gradient_image.h"
 
 #include <allegro.h>
@@ -41,22 +40,4 @@ bool load_cmaps(const char *file, int columns, int rows)
         }
     destroy_bitmap(source);
     return true;
-}
-
-void draw_cmaps(int columns, int rows, int step)
-{
-    if (!glb_cmap)
-        return;
-    clear_bitmap(glb_cmap);
-    columns = clamp_count(columns, GRADIENT_TABLE_COLUMNS);
-    rows = clamp_count(rows, GRADIENT_TABLE_ROWS);
-    int depth = bitmap_color_depth(glb_cmap);
-    // Each 6 x 6 swatch overlaps its neighbours; later ones cover the
-    // overlap, so a cell shows step x CMAP_ROW_H pixels except on the far edges.
-    for (int r = 0; r < rows; r++)
-        for (int c = 0; c < columns; c++) {
-            const uint8_t *rgb = gradient_table[r][c];
-            int color = makecol_depth(depth, rgb[0], rgb[1], rgb[2]);
-            rectfill(glb_cmap, c * step, r * CMAP_ROW_H, c * step + 5, r * CMAP_ROW_H + 5, color);
-        }
 }

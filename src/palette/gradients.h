@@ -1,5 +1,4 @@
-// Gradient colour maps: the table read from the gradient bitmap and its
-// rendering as a strip of swatches.
+// Gradient colour maps: the table read from the gradient bitmap.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +12,3 @@ extern uint8_t gradient_table[GRADIENT_TABLE_ROWS][GRADIENT_TABLE_COLUMNS][3];
 // Fills gradient_table from the bitmap; false when it cannot be loaded.
 // Positions outside a too-small bitmap read black. Prints nothing.
 bool load_cmaps(const char *file, int columns, int rows);
-
-// Draws the table into glb_cmap, which must exist.
-void draw_cmaps(int columns, int rows, int step);

@@ -1,13 +1,11 @@
 #include "palette/tint_slots.h"
 
 #include "common/safe_file.h"
-#include "common/surfaces.h"
 
 #include "palette/data_set.h"
 #include "palette/global_palette.h"
 #include "palette/gradients.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -19,20 +17,17 @@ int32_t glb_slot;
 uint8_t working_palette[256][3];
 PALETTE display_palette;
 
-// Colours per slot and swatch geometry shared by one group of slots.
+// The slots of one group: how many, and the palette entries each takes.
 struct slot_group {
-    int count;        // slots in the group
-    int colours;      // palette entries per slot
-    int x_step;       // distance between the slot's swatches
-    int right_offset; // swatch right edge from its left edge
+    int count;   // slots in the group
+    int colours; // palette entries per slot
 };
 
-// Everything draw_tint_panel needs to know about one data set.
-struct panel_layout {
+// Where one data set's slots take their palette entries.
+struct slot_layout {
     slot_group a, b;
     const int *first_entry; // first palette entry of every slot, in slot order
     int copied_last;        // entries 1..copied_last come from glb_palette
-    int right_marker_x;     // x of the "<" marker
 };
 
 static const int bg2_first_entry[BG2_SLOTS] = {
@@ -41,8 +36,8 @@ static const int bg2_first_entry[BG2_SLOTS] = {
     192, 200, 208, 216, 224, 232, 240, 248};                         // B14..B21
 static const int pst_first_entry[PST_SLOTS] = {16, 32, 64, 80, 128, 160, 192, 224};
 
-static const panel_layout bg2_layout = {{7, 12, 20, 18}, {21, 8, 20, 18}, bg2_first_entry, 3, 787};
-static const panel_layout pst_layout = {{4, 16, 15, 13}, {4, 32, 7, 5}, pst_first_entry, 127, 791};
+static const slot_layout bg2_layout = {{7, 12}, {21, 8}, bg2_first_entry, 3};
+static const slot_layout pst_layout = {{4, 16}, {4, 32}, pst_first_entry, 127};
 
 constexpr char PALSHIFT_FILE[] = "last_palshift.bin";
 constexpr int PALSHIFT_BYTES = 4 * (BG2_SLOTS + PST_SLOTS);
@@ -55,7 +50,7 @@ int32_t *active_palshift(const data_set &set)
     return set.id == DATA_SET_PST ? palshift_pst : palshift_bg2;
 }
 
-static const panel_layout &get_panel_layout(const data_set &set)
+static const slot_layout &get_slot_layout(const data_set &set)
 {
     return set.id == DATA_SET_PST ? pst_layout : bg2_layout;
 }
@@ -76,15 +71,15 @@ static void set_palette_entry(int e, const uint8_t *rgb)
     display_palette[e].b = uint8_t(rgb[2] >> 2);
 }
 
-// Group, text line y and colour c's gradient cell of slot s.
-static const slot_group &find_slot_group(const panel_layout &layout, int s)
+// The group slot s belongs to.
+static const slot_group &find_slot_group(const slot_layout &layout, int s)
 {
     return s < layout.a.count ? layout.a : layout.b;
 }
 
 int count_group_slots(const data_set &set, char group)
 {
-    const panel_layout &layout = get_panel_layout(set);
+    const slot_layout &layout = get_slot_layout(set);
     group = char(std::toupper(static_cast<unsigned char>(group)));
     return group == 'A' ? layout.a.count : group == 'B' ? layout.b.count : 0;
 }
@@ -104,92 +99,31 @@ int find_slot_by_name(const data_set &set, const char *name)
     return (is_b ? count_group_slots(set, 'A') : 0) + number - 1;
 }
 
-static int find_slot_y(const panel_layout &layout, int s)
+int count_slot_colours(const data_set &set, int s)
 {
-    return s < layout.a.count ? 15 + 20 * s : 35 + 20 * s;
+    return find_slot_group(get_slot_layout(set), s).colours;
 }
 
-static const uint8_t *find_slot_colour(const data_set &set, const panel_layout &layout, int s, int c)
+const uint8_t *find_slot_colour(const data_set &set, int s, int c)
 {
     // Rows are kept in range at load and by the keys; the clamp only keeps
     // a stray value inside the table.
     int row = clamp_int(active_palshift(set)[s], 0, GRADIENT_TABLE_ROWS - 1);
-    int colours = find_slot_group(layout, s).colours;
+    int colours = count_slot_colours(set, s);
     int column = clamp_int(c * set.gradient_columns / colours, 0, GRADIENT_TABLE_COLUMNS - 1);
     return gradient_table[row][column];
-}
-
-// Text line, row markers and swatches of slot s.
-static void draw_slot(const data_set &set, const panel_layout &layout, int s, int white)
-{
-    bool is_a = s < layout.a.count;
-    const slot_group &group = find_slot_group(layout, s);
-    int y = find_slot_y(layout, s);
-    int p = active_palshift(set)[s];
-    char name[20];
-    std::snprintf(name, sizeof name, "color %c%i", is_a ? 'A' : 'B',
-                  is_a ? s + 1 : s - layout.a.count + 1);
-    textprintf_ex(glb_buffer, font, PANEL_TEXT_X, y, white, -1, "%s %3i : %s",
-                  s == glb_slot ? "-->" : "   ", p, name);
-    if (s == glb_slot) {
-        textout_ex(glb_buffer, font, ">", LEFT_MARKER_X, find_marker_y(p), white, -1);
-        textout_ex(glb_buffer, font, "<", layout.right_marker_x, find_marker_y(p), white, -1);
-    }
-    int depth = bitmap_color_depth(glb_buffer);
-    for (int c = 0; c < group.colours; c++) {
-        const uint8_t *rgb = find_slot_colour(set, layout, s, c);
-        int x = SWATCH_X + group.x_step * c;
-        rectfill(glb_buffer, x, y - 7, x + group.right_offset, y + 11,
-                 makecol_depth(depth, rgb[0], rgb[1], rgb[2]));
-    }
-}
-
-int find_slot_at(const data_set &set, int x, int y)
-{
-    const panel_layout &layout = get_panel_layout(set);
-    for (int s = 0; s < layout.a.count + layout.b.count; s++) {
-        const slot_group &group = find_slot_group(layout, s);
-        int slot_y = find_slot_y(layout, s);
-        int right = SWATCH_X + group.x_step * (group.colours - 1) + group.right_offset;
-        if (x >= PANEL_TEXT_X && x <= right && y >= slot_y - 7 && y <= slot_y + 11)
-            return s;
-    }
-    return -1;
-}
-
-int find_strip_row_at(const data_set &set, int x, int y)
-{
-    // Cells are one pixel wider and higher than their step, each covering
-    // the overlap of the one before: the last row and column show whole,
-    // cut by glb_cmap's size.
-    int right = CMAP_X + std::min(set.swatch_step * (set.gradient_columns - 1) + 5, CMAP_W - 1);
-    int bottom = CMAP_Y + std::min(CMAP_ROW_H * set.gradient_rows, CMAP_H - 1);
-    if (x < CMAP_X || x > right || y < CMAP_Y || y > bottom)
-        return -1;
-    return std::min((y - CMAP_Y) / CMAP_ROW_H, set.gradient_rows - 1);
 }
 
 void build_tint_palettes(const data_set &set)
 {
     static const uint8_t grey[3] = {170, 170, 170};
-    const panel_layout &layout = get_panel_layout(set);
+    const slot_layout &layout = get_slot_layout(set);
     set_palette_entry(0, grey);
     for (int e = 1; e <= layout.copied_last; e++)
         set_palette_entry(e, glb_palette[e]);
     for (int s = 0; s < layout.a.count + layout.b.count; s++)
         for (int c = 0; c < find_slot_group(layout, s).colours; c++)
-            set_palette_entry(layout.first_entry[s] + c, find_slot_colour(set, layout, s, c));
-}
-
-void draw_tint_panel(const data_set &set)
-{
-    build_tint_palettes(set);
-    if (!glb_buffer)
-        return;
-    const panel_layout &layout = get_panel_layout(set);
-    int white = makecol_depth(bitmap_color_depth(glb_buffer), 255, 255, 255);
-    for (int s = 0; s < layout.a.count + layout.b.count; s++)
-        draw_slot(set, layout, s, white);
+            set_palette_entry(layout.first_entry[s] + c, find_slot_colour(set, s, c));
 }
 
 // The 144-byte image of both tables: bg2 then pst, little-endian.

@@ -1,5 +1,5 @@
-// Tint slots: the per-slot gradient choices, the composed palettes, the
-// tint panel and the selection state file.
+// Tint slots: the per-slot gradient choices, the palettes composed from
+// them and the selection state file.
 #pragma once
 
 #include <allegro.h>
@@ -25,16 +25,13 @@ int count_group_slots(const data_set &set, char group);
 // -1 when the data set has none of that name.
 int find_slot_by_name(const data_set &set, const char *name);
 
-// Draws the panel into glb_buffer and rebuilds both palettes.
-void draw_tint_panel(const data_set &set);
-// Rebuilds both palettes only, as draw_tint_panel does.
-void build_tint_palettes(const data_set &set);
+// Palette entries slot s takes, one per swatch the panel shows.
+int count_slot_colours(const data_set &set, int s);
+// (r, g, b) of colour c of slot s: its cell of the slot's gradient row.
+const uint8_t *find_slot_colour(const data_set &set, int s, int c);
 
-// The slot whose panel line (its text and swatches, as high as a swatch)
-// holds the screen point (x, y), else -1.
-int find_slot_at(const data_set &set, int x, int y);
-// The gradient row of the strip at the screen point (x, y), else -1.
-int find_strip_row_at(const data_set &set, int x, int y);
+// Rebuilds working_palette and display_palette from the slots' rows.
+void build_tint_palettes(const data_set &set);
 
 // Reads "last_palshift.bin" into both tables; a missing or short file is no
 // error. Rows are brought into their own data set's range.
