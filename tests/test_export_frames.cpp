@@ -26,7 +26,7 @@ TEST_F(ExportTest, SaveKeyWritesTheLibrarysFilesWithTheExactPalette)
                 for (int r = 0, made = add_frame(i, x, y, bw, bh, 0) != nullptr; made && r < bh; r++)
                     std::generate_n(frames[i].bmp->line[r], bw, [&] { return rng() % 4 ? rng() : 0; });
             std::tie(glb_zoom, glb_slot, palshift_bg2[2], pcx_flag) = std::make_tuple(std::abs(zoom) - 1, 2, 40, pcx);
-            compose_screen(&anim, bg2);
+            compose_screen(&anim, bg2, ".bmp");
             std::vector<uint8_t> table = palette_bytes(pcx);
             key[KEY_S] = key[KEY_RIGHT] = key[KEY_LSHIFT] = key[KEY_EQUALS] = 1;
             clear_to_color(glb_sprite_8bpp, 9);
@@ -88,14 +88,14 @@ TEST_F(ExportTest, UnwritableFrameIsSkippedAndTooBigACanvasWritesNothing)
     testing::internal::CaptureStdout();
     handle_keys(&anim, bg2);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't create save_bmp 300000 * 300000\nexported 0" + summary);
-    EXPECT_EQ(glb_status_note + "\n", "exported 0" + summary);
+    EXPECT_EQ(glb_status.note + "\n", "exported 0" + summary);
     for (bool shown : {true, false}) { // the same words below the zoom line, gone two seconds on
-        compose_screen(&anim, bg2);
+        compose_screen(&anim, bg2, ".bmp");
         int lit = 0;
         for (int y = 470; y < 490; y++)
             lit += std::count(glb_buffer->line[y], glb_buffer->line[y] + 4 * PREVIEW_W, 0) < 4 * PREVIEW_W;
         EXPECT_EQ(lit > 0, shown);
-        glb_clock = glb_note_end;
+        glb_status.clock = glb_status.note_end;
     }
     EXPECT_EQ(std::make_pair(glb_test_releases, read_bytes("last_palshift.bin").at(0)), std::make_pair(std::vector<int>{KEY_S}, uint8_t(1)));
 }

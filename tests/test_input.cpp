@@ -3,36 +3,79 @@
 
 using InputTest = screen_test;
 
+// A time in milliseconds and the frame shown from then on.
+struct frame_change {
+    int ms;
+    int32_t frame;
+    bool operator==(const frame_change &other) const
+    {
+        return ms == other.ms && frame == other.frame;
+    }
+};
+
+static std::ostream &operator<<(std::ostream &out, const frame_change &change)
+{
+    return out << "{" << change.ms << ", " << change.frame << "}";
+}
+
 // A pass at every tick of the clock (10 ms) for ms, key k down in the first
 // hold ms; the time and the frame at every change of the frame.
-static std::vector<std::pair<int, int32_t>> run_passes(gif_anim *anim, int k, int hold, int ms)
+static std::vector<frame_change> run_passes(gif_anim *anim, int k, int hold, int ms)
 {
-    std::vector<std::pair<int, int32_t>> changes;
-    for (int t = 0; t < ms; t += 10, glb_clock = glb_clock + 1) {
+    std::vector<frame_change> changes;
+    for (int t = 0; t < ms; t += 10) {
         int32_t frame = glb_frame;
         key[k] = t < hold;
         handle_keys(anim, bg2);
         if (glb_frame != frame)
-            changes.emplace_back(10 * glb_clock, glb_frame);
+            changes.push_back({10 * glb_status.clock, glb_frame});
+        glb_status.clock = glb_status.clock + 1;
     }
     return changes;
 }
 
+// How far the slot, its row, the frame and the zoom (in steps of 10) moved
+// from slot 13, row 50, frame 25 and zoom 500.
+static int count_steps()
+{
+    int steps = std::abs(glb_slot - 13);
+    steps += std::abs(palshift_bg2[13] - 50);
+    steps += std::abs(glb_frame - 25);
+    steps += std::abs(glb_zoom - 500) / 10;
+    return steps;
+}
+
 TEST_F(InputTest, ATapActsOnceAndAHeldKeyRepeatsAfterItsDelay)
 {
-    // Two presses each: taps up to 250 ms act once; held 600 ms, a key acts at 0
-    // and 300 ms, then at the tick 75 ms (zoom keys 33 ms) after each act.
-    const struct { int hold, select_steps, zoom_steps; } holds[] = {
-        {20, 1, 1}, {50, 1, 1}, {80, 1, 1}, {130, 1, 1}, {160, 1, 1}, {250, 1, 1}, {600, 5, 9}};
-    for (int k : {KEY_UP, KEY_DOWN, KEY_LEFT, KEY_RIGHT, KEY_PGUP, KEY_PGDN, KEY_MINUS, KEY_EQUALS, KEY_MINUS_PAD, KEY_PLUS_PAD})
-        for (const auto &h : holds) {
+    // Two presses each: taps up to 250 ms act once; held 600 ms, a key acts
+    // at 0 and 300 ms, then at the tick 75 ms (zoom keys 33 ms) after each
+    // act: at 380, 460 and 540 ms (zoom keys 340, 380, ... 580 ms).
+    const struct {
+        int hold, select_steps, zoom_steps;
+    } holds[] = {{20, 1, 1},  {50, 1, 1},  {80, 1, 1}, {130, 1, 1},
+                 {160, 1, 1}, {250, 1, 1}, {600, 5, 9}};
+    const int select_keys[] = {KEY_UP, KEY_DOWN, KEY_LEFT, KEY_RIGHT, KEY_PGUP, KEY_PGDN};
+    const int zoom_keys[] = {KEY_MINUS, KEY_EQUALS, KEY_MINUS_PAD, KEY_PLUS_PAD};
+    for (const auto &h : holds) {
+        for (int k : select_keys) {
             make_anim(4, 4, 50);
-            std::tie(glb_slot, palshift_bg2[13], glb_frame, glb_zoom) = std::make_tuple(13, 50, 25, 500);
-            for (int press = 0; press < 2; press++)
-                run_passes(&anim, k, h.hold, h.hold + 100);
-            int steps = abs(glb_slot - 13) + abs(palshift_bg2[13] - 50) + abs(glb_frame - 25) + abs(glb_zoom - 500) / 10;
-            EXPECT_EQ(steps, 2 * (glb_zoom != 500 ? h.zoom_steps : h.select_steps)) << "key " << k << " held " << h.hold;
+            glb_slot = 13;
+            palshift_bg2[13] = 50;
+            glb_frame = 25;
+            glb_zoom = 500;
+            run_passes(&anim, k, h.hold, h.hold + 100);
+            run_passes(&anim, k, h.hold, h.hold + 100);
+            EXPECT_EQ(count_steps(), 2 * h.select_steps) << "key " << k << " held " << h.hold;
         }
+        for (int k : zoom_keys) {
+            make_anim(4, 4, 50);
+            glb_zoom = 500;
+            run_passes(&anim, k, h.hold, h.hold + 100);
+            run_passes(&anim, k, h.hold, h.hold + 100);
+            EXPECT_EQ(std::abs(glb_zoom - 500), 20 * h.zoom_steps)
+                << "key " << k << " held " << h.hold;
+        }
+    }
 }
 
 TEST_F(InputTest, SpacePlaysTheFramesAtTheirDelaysAndPageKeysStopIt)
@@ -41,14 +84,15 @@ TEST_F(InputTest, SpacePlaysTheFramesAtTheirDelaysAndPageKeysStopIt)
     const uint16_t delays[] = {5, 0, 20, 1, 3}; // shown 50, 100, 200, 100 and 30 ms
     for (int i = 0; i < 5; i++)
         frames[i].delay = delays[i];
-    using changes = std::vector<std::pair<int, int32_t>>;
-    EXPECT_EQ(run_passes(&anim, KEY_SPACE, 20, 700),
-              (changes{{50, 1}, {150, 2}, {350, 3}, {450, 4}, {480, 0}, {530, 1}, {630, 2}}));
+    using changes = std::vector<frame_change>;
+    changes played = {{50, 1}, {150, 2}, {350, 3}, {450, 4}, {480, 0}, {530, 1}, {630, 2}};
+    EXPECT_EQ(run_passes(&anim, KEY_SPACE, 20, 700), played);
     // Page Down stops playback and steps; Space, held, plays on from there,
     // and tapped stops it.
-    EXPECT_EQ(run_passes(&anim, KEY_PGDN, 20, 500), (changes{{700, 3}}));
-    EXPECT_EQ(run_passes(&anim, KEY_SPACE, 600, 610),
-              (changes{{1300, 4}, {1330, 0}, {1380, 1}, {1480, 2}, {1680, 3}, {1780, 4}}));
+    changes stepped = {{700, 3}};
+    EXPECT_EQ(run_passes(&anim, KEY_PGDN, 20, 500), stepped);
+    changes played_on = {{1300, 4}, {1330, 0}, {1380, 1}, {1480, 2}, {1680, 3}, {1780, 4}};
+    EXPECT_EQ(run_passes(&anim, KEY_SPACE, 600, 610), played_on);
     EXPECT_EQ(run_passes(&anim, KEY_SPACE, 20, 500), changes{});
 }
 
@@ -57,48 +101,89 @@ TEST_F(InputTest, ClicksSelectOnPressAndTheWheelZooms)
     make_anim(4, 4, 1);
     // A press on B1's line selects it; held onto row 40 of the strip, the
     // button does nothing more; pressed there anew, it gives B1 the row.
-    const struct { int x, y, button, wheel, slot, row, zoom; } steps[] = {
-        {300, 168, 1, 0, 7, 0, 100}, {725, 215, 1, -3, 7, 0, 70}, {725, 215, 0, -1, 7, 0, 90}, {725, 215, 1, -1, 7, 40, 90}};
+    // The wheel's count goes -3, -1, -1: three notches out, two in, none.
+    const struct {
+        int x, y, button, wheel, slot, row, zoom;
+    } steps[] = {{300, 168, 1, 0, 7, 0, 100},
+                 {725, 215, 1, -3, 7, 0, 70},
+                 {725, 215, 0, -1, 7, 0, 90},
+                 {725, 215, 1, -1, 7, 40, 90}};
     for (const auto &s : steps) {
-        mouse_x = s.x, mouse_y = s.y, mouse_b = s.button, mouse_z = s.wheel;
+        mouse_x = s.x;
+        mouse_y = s.y;
+        mouse_b = s.button;
+        mouse_z = s.wheel;
         handle_keys(&anim, bg2);
-        EXPECT_EQ(std::make_tuple(glb_slot, palshift_bg2[7], glb_zoom), std::make_tuple(s.slot, s.row, s.zoom));
+        EXPECT_EQ(glb_slot, s.slot);
+        EXPECT_EQ(palshift_bg2[7], s.row);
+        EXPECT_EQ(glb_zoom, s.zoom);
     }
+}
+
+// The key goes up after the third rest.
+static void release_home_at_third_pause(unsigned int ms)
+{
+    glb_test_pauses.push_back(ms);
+    key[KEY_HOME] = glb_test_pauses.size() < 3;
 }
 
 TEST_F(InputTest, ReleaseWaitRestsBetweenChecks)
 {
     make_anim(4, 4, 1);
-    glb_wait_release = wait_key_release;
-    glb_pause = [](unsigned int ms) { glb_test_pauses.push_back(ms), key[KEY_HOME] = glb_test_pauses.size() < 3; };
+    glb_input.wait_release = wait_key_release;
+    glb_input.pause = release_home_at_third_pause;
     key[KEY_HOME] = 1;
     handle_keys(&anim, bg2);
     EXPECT_EQ(glb_test_pauses, std::vector<unsigned int>(3, 5));
 }
 
-// Every slot line and strip row at its edges, from the panel's and the
-// strip's geometry: slot groups (first and last slot, the first one's text
-// y, the swatches' right end), strips (rows, last x and y).
-TEST(HitTest, SlotLinesAndStripRowsEndAtTheirEdges)
+// Every slot line at its edges: a group's first and last slot, the first
+// one's text y (lines 20 apart, swatches from 7 above to 11 below), the
+// swatches' right end; the text starts at x 300.
+TEST(HitTest, SlotLinesEndAtTheirEdges)
 {
-    const struct { const data_set *set; int first, last, y, right; } groups[] = {
-        {&bg2, 0, 6, 15, 698}, {&bg2, 7, 27, 175, 618}, {&pst, 0, 3, 15, 698}, {&pst, 4, 7, 115, 682}};
+    const struct {
+        const data_set *set;
+        int first, last, y, right;
+    } groups[] = {{&bg2, 0, 6, 15, 698}, {&bg2, 7, 27, 175, 618},
+                  {&pst, 0, 3, 15, 698}, {&pst, 4, 7, 115, 682}};
     for (const auto &g : groups)
         for (int s = g.first; s <= g.last; s++) {
-            int top = g.y + 20 * (s - g.first) - 7, bottom = top + 18;
-            for (int y : {top, bottom})
-                EXPECT_EQ(std::make_tuple(find_slot_at(*g.set, 299, y), find_slot_at(*g.set, 300, y),
-                                          find_slot_at(*g.set, g.right, y), find_slot_at(*g.set, g.right + 1, y)),
-                          std::make_tuple(-1, s, s, -1)) << "slot " << s << " y " << y;
-            EXPECT_EQ(find_slot_at(*g.set, 400, top - 1) + find_slot_at(*g.set, 400, bottom + 1), -2) << s;
+            SCOPED_TRACE(testing::Message() << "slot " << s);
+            int top = g.y + 20 * (s - g.first) - 7;
+            int bottom = top + 18;
+            for (int y : {top, bottom}) {
+                EXPECT_EQ(find_slot_at(*g.set, 299, y), -1);
+                EXPECT_EQ(find_slot_at(*g.set, 300, y), s);
+                EXPECT_EQ(find_slot_at(*g.set, g.right, y), s);
+                EXPECT_EQ(find_slot_at(*g.set, g.right + 1, y), -1);
+            }
+            EXPECT_EQ(find_slot_at(*g.set, 400, top - 1), -1);
+            EXPECT_EQ(find_slot_at(*g.set, 400, bottom + 1), -1);
         }
-    const struct { const data_set *set; int rows, right, bottom; } strips[] = {{&bg2, 116, 785, 594}, {&pst, 79, 788, 410}};
+}
+
+// Every strip row at its edges: bands 5 high from y 15, x from 725 to the
+// strip's last x; the last band runs to the strip's bottom.
+TEST(HitTest, StripRowsEndAtTheirEdges)
+{
+    const struct {
+        const data_set *set;
+        int rows, right, bottom;
+    } strips[] = {{&bg2, 116, 785, 594}, {&pst, 79, 788, 410}};
     for (const auto &st : strips) {
-        for (int r = 0; r < st.rows; r++)
-            for (int y : {15 + 5 * r, r == st.rows - 1 ? st.bottom : 19 + 5 * r})
-                EXPECT_EQ(std::make_tuple(find_strip_row_at(*st.set, 724, y), find_strip_row_at(*st.set, 725, y),
-                                          find_strip_row_at(*st.set, st.right, y), find_strip_row_at(*st.set, st.right + 1, y)),
-                          std::make_tuple(-1, r, r, -1)) << "row " << r << " y " << y;
-        EXPECT_EQ(find_strip_row_at(*st.set, 750, 14) + find_strip_row_at(*st.set, 750, st.bottom + 1), -2);
+        for (int r = 0; r < st.rows; r++) {
+            SCOPED_TRACE(testing::Message() << "row " << r);
+            int top = 15 + 5 * r;
+            int bottom = r == st.rows - 1 ? st.bottom : top + 4;
+            for (int y : {top, bottom}) {
+                EXPECT_EQ(find_strip_row_at(*st.set, 724, y), -1);
+                EXPECT_EQ(find_strip_row_at(*st.set, 725, y), r);
+                EXPECT_EQ(find_strip_row_at(*st.set, st.right, y), r);
+                EXPECT_EQ(find_strip_row_at(*st.set, st.right + 1, y), -1);
+            }
+        }
+        EXPECT_EQ(find_strip_row_at(*st.set, 750, 14), -1);
+        EXPECT_EQ(find_strip_row_at(*st.set, 750, st.bottom + 1), -1);
     }
 }

@@ -112,7 +112,9 @@ TEST_F(NothingLost, FailedSavesKeepTheOldFilesAndGoOn)
             setrlimit(RLIMIT_FSIZE, &file);
             if (c.memory)
                 setrlimit(RLIMIT_AS, &memory);
-            std::tie(glb_zoom, pcx_flag, key[KEY_S]) = std::make_tuple(c.zoom, c.pcx, 1);
+            glb_zoom = c.zoom;
+            pcx_flag = c.pcx;
+            key[KEY_S] = 1;
             handle_keys(&anim, bg2);
         });
         EXPECT_EQ(status, 0) << c.label;

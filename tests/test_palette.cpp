@@ -1,4 +1,5 @@
-// The remap and the state file (the gradients are checked with the data files, the panel with the screen).
+// The remap and the state file (the gradients are checked with the data
+// files, the panel with the screen).
 #include "support/screen_fixture.h"
 
 #include "common/address_text.h"
@@ -8,88 +9,202 @@
 
 using Palette = screen_test;
 
-// The standard output of statement, run in a child that must exit with status.
-#define EXPECT_CHILD_OUTPUT(statement, status, output)                                                          \
-    std::fflush(stdout);                                                                                        \
-    EXPECT_EXIT((std::freopen("out.txt", "w", stdout), statement, std::exit(0)), testing::ExitedWithCode(status), ""); \
-    EXPECT_EQ([](const std::string &text) { return std::vector<uint8_t>(text.begin(), text.end()); }(output), read_bytes("out.txt"))
+std::vector<uint8_t> to_bytes(const std::string &text)
+{
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
 
-// Each pixel becomes the first entry of its colour (entry 1 becomes 0); the trace shows
-// each lookup up to the largest index, once in the first, a middle or the last row. A
-// frame without a table ends the process.
+// The standard output of statement, run in a child that must exit with status.
+#define EXPECT_CHILD_OUTPUT(statement, status, output)                                             \
+    do {                                                                                           \
+        std::fflush(stdout);                                                                       \
+        EXPECT_EXIT(                                                                               \
+            {                                                                                      \
+                std::freopen("out.txt", "w", stdout);                                              \
+                statement;                                                                         \
+                std::exit(0);                                                                      \
+            },                                                                                     \
+            testing::ExitedWithCode(status), "");                                                  \
+        EXPECT_EQ(to_bytes(output), read_bytes("out.txt"));                                        \
+    } while (false)
+
+// An animation of n frames, each with its own colour table, allocated as
+// the loader does so that destroy_gif_anim frees it.
+static gif_anim *make_remap_anim(int n)
+{
+    gif_anim *anim = static_cast<gif_anim *>(calloc(1, sizeof(gif_anim)));
+    anim->num_frames = n;
+    anim->num_palettes = n;
+    anim->w = 70;
+    anim->h = 40;
+    anim->frames = static_cast<gif_frame *>(calloc(n, sizeof(gif_frame)));
+    anim->palettes = static_cast<uint8_t *>(calloc(n, 768));
+    return anim;
+}
+
+// The first glb_palette entry with the colour, by a plain search.
+static int find_first_entry(const uint8_t *rgb)
+{
+    for (int e = 0; e < 256; e++)
+        if (memcmp(glb_palette[e], rgb, 3) == 0)
+            return e;
+    return -1;
+}
+
+// A frame's bitmap and what the remap sees of it: bitmap width and height,
+// frame width (the columns past it are not the frame's), the largest index
+// and its row.
+struct remap_shape {
+    int bw, bh, fw, max, max_row;
+};
+
+// Each pixel becomes the first entry of its colour (entry 1 becomes 0); the
+// trace shows each lookup up to the largest index, found in the first, a
+// middle or the last row. Columns past the frame's width stay as they are.
 TEST_F(Palette, RemapTakesTheFirstEntryOfEachColourAndTracesIt)
 {
     std::mt19937 rng(21);
-    std::generate_n(glb_palette[0], 768, [&] { return rng() % 7; });
+    // Few distinct colours, so most have several entries; 200 repeats 1.
+    for (auto &entry : glb_palette)
+        for (uint8_t &c : entry)
+            c = uint8_t(rng() % 7);
     std::copy_n(glb_palette[1], 3, glb_palette[200]);
-    // Bitmap width and height, frame width, largest index and its row.
-    const int shapes[][5] = {{33, 7, 33, 255, 0}, {16, 16, 16, 200, 8}, {1, 40, 1, 17, 39}, {21, 9, 19, 254, 8},
-                             {70, 3, 50, 90, 1},  {5, 5, 5, 0, 0},       {0, 0, 0, 0, 0}};
-    gif_anim *a = static_cast<gif_anim *>(calloc(1, sizeof(gif_anim)));
-    *a = {7, 7, 70, 40, static_cast<gif_frame *>(calloc(7, sizeof(gif_frame))), static_cast<uint8_t *>(calloc(7, 768))};
+    const remap_shape shapes[] = {{33, 7, 33, 255, 0}, {16, 16, 16, 200, 8}, {1, 40, 1, 17, 39},
+                                  {21, 9, 19, 254, 8}, {70, 3, 50, 90, 1},   {5, 5, 5, 0, 0},
+                                  {0, 0, 0, 0, 0}};
+    gif_anim *a = make_remap_anim(7);
     std::string trace = "gif_anim = " + format_address(a) + "\n# frame  = 7\n";
-    std::vector<std::pair<uint8_t *, int>> expected; // each pixel and what it must become
+    std::vector<uint8_t *> pixels;
+    std::vector<uint8_t> expected;
     for (int i = 0; i < 7; i++) {
-        auto [bw, bh, fw, max, max_row] = shapes[i];
-        BITMAP *bmp = bw ? create_checked_bitmap(8, bw, bh) : nullptr;
-        a->frames[i] = {{0, 0}, uint16_t(fw), uint16_t(bh), i, -1, 0, bmp};
+        const remap_shape &shape = shapes[i];
+        gif_frame &frame = a->frames[i];
+        frame.w = uint16_t(shape.fw);
+        frame.h = uint16_t(shape.bh);
+        frame.pal = i;
+        frame.trans = -1;
+        if (shape.bw > 0)
+            frame.bmp = create_checked_bitmap(8, shape.bw, shape.bh);
+        uint8_t *table = a->palettes + 768 * i;
         for (int c = 0; c < 256; c++)
-            std::copy_n(glb_palette[rng() % 256], 3, a->palettes + 768 * i + 3 * c);
-        auto first = [&](int c) { return int(std::find_if(glb_palette, glb_palette + 256, [&](uint8_t *e) {
-                                      return !memcmp(e, a->palettes + 768 * i + 3 * c, 3); }) - glb_palette); };
+            std::copy_n(glb_palette[rng() % 256], 3, table + 3 * c);
         trace += "\nframe " + std::to_string(i) + "\n";
-        for (int c = 0; c <= max; c++)
-            trace += "   color " + std::to_string(c) + "  --> " + std::to_string(first(c)) + "\n";
-        for (int y = 0; y < bh; y++)
-            for (int x = 0; x < bw; x++) {
-                int p = bmp->line[y][x] = y == max_row && x == fw - 1 ? max : x >= fw ? 255 : rng() % (max + !max);
-                expected.push_back({&bmp->line[y][x], x >= fw ? p : first(p) == 1 ? 0 : first(p)});
+        for (int c = 0; c <= shape.max; c++) {
+            int entry = find_first_entry(table + 3 * c);
+            trace += "   color " + std::to_string(c) + "  --> " + std::to_string(entry) + "\n";
+        }
+        for (int y = 0; y < shape.bh; y++)
+            for (int x = 0; x < shape.bw; x++) {
+                int p = int(rng() % (shape.max + 1));
+                if (y == shape.max_row && x == shape.fw - 1)
+                    p = shape.max;
+                if (x >= shape.fw)
+                    p = 255;
+                frame.bmp->line[y][x] = uint8_t(p);
+                int entry = find_first_entry(table + 3 * p);
+                pixels.push_back(&frame.bmp->line[y][x]);
+                if (x >= shape.fw)
+                    expected.push_back(uint8_t(p));
+                else
+                    expected.push_back(uint8_t(entry == 1 ? 0 : entry));
             }
     }
     testing::internal::CaptureStdout();
-    remap_pixels(a);
+    remap_pixels(a, "pal.bin");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), trace);
-    for (auto [pixel, value] : expected)
-        ASSERT_EQ(*pixel, value);
-    destroy_gif_anim(a);
-    a = static_cast<gif_anim *>(calloc(1, sizeof(gif_anim)));
-    *a = {1, 1, 1, 1, static_cast<gif_frame *>(calloc(1, sizeof(gif_frame))), static_cast<uint8_t *>(calloc(1, 768))};
-    a->frames[0].pal = -1;
-    EXPECT_CHILD_OUTPUT(remap_pixels(a), 1, ("gif_anim = " + format_address(a) + "\n# frame  = 1\n\nframe 0\nerror : frame 0 has no color table\n"));
-    // A colour the palette lacks: its line, then the nearest entry, the first of two equal ones.
-    std::fill_n(glb_palette[5], 3, 20), std::fill_n(glb_palette[9], 3, 20), glb_palette_file = "pal.bin";
-    std::copy_n(glb_palette[5], 3, a->palettes), a->palettes[0] = 21, a->frames[0].pal = 0;
-    EXPECT_CHILD_OUTPUT(remap_pixels(a), 1, ("gif_anim = " + format_address(a) + "\n# frame  = 1\n\nframe 0\n   color 0  --> error : frame 0, color 0 not found in glb palette\n"
-                                             "hint : recolour (21, 20, 20) with a colour of <pal.bin>; the nearest is entry 5 (20, 20, 20)\n"));
+    for (size_t i = 0; i < pixels.size(); i++)
+        ASSERT_EQ(*pixels[i], expected[i]) << "pixel " << i;
     destroy_gif_anim(a);
 }
 
-// The state file: bg2 rows then pst rows (each padded with 9s), 4 bytes each.
-static std::vector<uint8_t> state_bytes(std::vector<int32_t> rows, const std::vector<int32_t> &pst_rows)
+// A frame without a colour table, or with a colour the palette lacks, ends
+// the process after its line; the hint names the nearest entry, the first
+// of two equally near.
+TEST_F(Palette, RemapEndsOnAFrameItCannotMap)
 {
-    rows.resize(BG2_SLOTS, 9), rows.insert(rows.end(), pst_rows.begin(), pst_rows.end()), rows.resize(BG2_SLOTS + PST_SLOTS, 9);
-    std::vector<uint8_t> bytes(4 * rows.size());
-    for (size_t i = 0; i < bytes.size(); i++)
-        bytes[i] = uint8_t(uint32_t(rows[i / 4]) >> (8 * (i % 4)));
+    gif_anim *a = make_remap_anim(1);
+    a->frames[0].pal = -1;
+    std::string head = "gif_anim = " + format_address(a) + "\n# frame  = 1\n\nframe 0\n";
+    EXPECT_CHILD_OUTPUT(remap_pixels(a, "pal.bin"), 1,
+                        head + "error : frame 0 has no color table\n");
+    std::fill_n(glb_palette[5], 3, 20);
+    std::fill_n(glb_palette[9], 3, 20);
+    a->frames[0].pal = 0;
+    a->palettes[0] = 21;
+    a->palettes[1] = 20;
+    a->palettes[2] = 20;
+    std::string missing = "   color 0  --> error : frame 0, color 0 not found in glb palette\n"
+                          "hint : recolour (21, 20, 20) with a colour of <pal.bin>; "
+                          "the nearest is entry 5 (20, 20, 20)\n";
+    EXPECT_CHILD_OUTPUT(remap_pixels(a, "pal.bin"), 1, head + missing);
+    destroy_gif_anim(a);
+}
+
+// The state file: bg2 rows then pst rows (each padded with 9s), 4 bytes
+// each, little-endian.
+static std::vector<uint8_t> state_bytes(std::vector<int32_t> rows, std::vector<int32_t> pst_rows)
+{
+    rows.resize(BG2_SLOTS, 9);
+    pst_rows.resize(PST_SLOTS, 9);
+    rows.insert(rows.end(), pst_rows.begin(), pst_rows.end());
+    std::vector<uint8_t> bytes;
+    for (int32_t row : rows)
+        for (int k = 0; k < 4; k++)
+            bytes.push_back(uint8_t(uint32_t(row) >> (8 * k)));
     return bytes;
 }
 
-// Loaded into tables of 9s, saved with bg2's first row 33: rows out of range are clamped,
-// 30 bytes set bg2 slots 0..6 and the low half of 7. A failed save keeps the old file.
-TEST_F(Palette, StateFileLoadThenSave)
+static void write_state_file(const std::vector<uint8_t> &bytes)
+{
+    std::ofstream out("last_palshift.bin", std::ios::binary);
+    out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Loaded into tables of 9s, then saved with bg2's first row 33.
+static std::vector<uint8_t> load_then_save()
+{
+    std::fill_n(palshift_bg2, BG2_SLOTS, 9);
+    std::fill_n(palshift_pst, PST_SLOTS, 9);
+    load_palshift_file();
+    palshift_bg2[0] = 33;
+    save_palshift_file();
+    return read_bytes("last_palshift.bin");
+}
+
+// Rows out of range are clamped to their own data set's table: bg2 0..115,
+// pst 0..78.
+TEST_F(Palette, StateFileRowsAreClampedToTheirTable)
+{
+    const int32_t lowest = -0x7FFFFFFF - 1;
+    write_state_file(state_bytes({0, -5, 116, 0x7FFFFFFF, lowest, 115}, {79, 115, -1, 78}));
+    EXPECT_EQ(load_then_save(), state_bytes({33, 0, 115, 115, 0, 115}, {78, 78, 0, 78}));
+}
+
+// A short file fills the tables from its start: 30 bytes give bg2's A
+// slots (7 rows) and the low half of slot 7, whose high half keeps the
+// zero bytes of its 9.
+TEST_F(Palette, ShortStateFileFillsFromItsStart)
 {
     std::vector<uint8_t> thirty = state_bytes({1, 2, 3, 4, 5, 6, 7, 0x7F000008}, {});
     thirty.resize(30);
-    for (const auto &[file, saved] : {std::pair(state_bytes({0, -5, 116, 0x7FFFFFFF, -0x7FFFFFFF - 1, 115}, {79, 115, -1, 78}),
-                                                state_bytes({33, 0, 115, 115, 0, 115}, {78, 78, 0, 78})),
-                                      {thirty, state_bytes({33, 2, 3, 4, 5, 6, 7, 8}, {})}}) {
-        std::ofstream("last_palshift.bin").write(reinterpret_cast<const char *>(file.data()), file.size());
-        std::fill_n(palshift_bg2, BG2_SLOTS, 9), std::fill_n(palshift_pst, PST_SLOTS, 9);
-        load_palshift_file(), palshift_bg2[0] = 33, save_palshift_file();
-        EXPECT_EQ(saved, read_bytes("last_palshift.bin")) << file.size() << " bytes";
-    }
+    write_state_file(thirty);
+    EXPECT_EQ(load_then_save(), state_bytes({33, 2, 3, 4, 5, 6, 7, 8}, {}));
+}
+
+// Sets bg2's first row 1 and saves with the file size limited to 100 bytes.
+static void save_past_file_limit()
+{
+    palshift_bg2[0] = 1;
+    signal(SIGXFSZ, SIG_IGN);
     rlimit limit = {100, 100};
-    EXPECT_CHILD_OUTPUT((palshift_bg2[0] = 1, signal(SIGXFSZ, SIG_IGN), setrlimit(RLIMIT_FSIZE, &limit), save_palshift_file()), 0,
-                        "can't write <last_palshift.bin>\n");
-    EXPECT_EQ(read_bytes("last_palshift.bin").at(0), 33);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    save_palshift_file();
+}
+
+// A failed save says so and keeps the old file.
+TEST_F(Palette, FailedStateSaveKeepsTheOldFile)
+{
+    write_state_file(state_bytes({33}, {}));
+    EXPECT_CHILD_OUTPUT(save_past_file_limit(), 0, "can't write <last_palshift.bin>\n");
+    EXPECT_EQ(read_bytes("last_palshift.bin"), state_bytes({33}, {}));
 }

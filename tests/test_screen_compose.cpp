@@ -3,87 +3,164 @@
 
 using ScreenTest = screen_test;
 
-// Frames past the screen, outside it, without a bitmap or out of range (zoom 999). At 8 bits
-// colours come from the palette the pass before set: the library's pass goes first.
+// A frame's logical screen and its one frame's place and size.
+struct frame_case {
+    int w, h, fx, fy, fw, fh;
+};
+
+// Noise in the gradient table, the slots' rows and the frame's pixels
+// (one in five transparent).
+static void fill_with_noise(std::mt19937 &rng, gif_frame &frame)
+{
+    std::generate_n(gradient_table[0][0], sizeof gradient_table, std::ref(rng));
+    for (int32_t &row : palshift_bg2)
+        row = int32_t(rng() % 116);
+    for (int32_t &row : palshift_pst)
+        row = int32_t(rng() % 79);
+    for (int y = 0; frame.bmp && y < frame.h; y++)
+        for (int x = 0; x < frame.w; x++)
+            frame.bmp->line[y][x] = rng() % 5 ? uint8_t(rng()) : 0;
+}
+
+// Frames past the screen, outside it, without a bitmap or out of range
+// (zoom 999 shows frame 1 of 1). At 8 bits colours come from the palette
+// the pass before set: the library's pass goes first.
 TEST_F(ScreenTest, RowDrawingMatchesTheLibraryAtEveryDepthAndZoom)
 {
-    const struct { int w, h, fx, fy, fw, fh; } cases[] = {
-        {640, 480, 0, 0, 640, 480}, {300, 450, 0, 0, 300, 450}, {37, 23, 5, 3, 40, 30}, {13, 61, 20, 70, 5, 5},
-        {1, 1, 0, 0, 1, 1}, {301, 7, 100, 2, 150, 3}, {303, 11, 0, 0, 303, 11}, {90, 200, 0, 0, 0, 0}};
+    const frame_case cases[] = {
+        {640, 480, 0, 0, 640, 480}, {300, 450, 0, 0, 300, 450}, {37, 23, 5, 3, 40, 30},
+        {13, 61, 20, 70, 5, 5},     {1, 1, 0, 0, 1, 1},         {301, 7, 100, 2, 150, 3},
+        {303, 11, 0, 0, 303, 11},   {90, 200, 0, 0, 0, 0}};
+    const int zooms[] = {1, 9, 33, 50, 99, 100, 101, 149, 250, 333, 999, 1000};
     std::mt19937 rng(3);
     for (int depth : {32, 16, 15, 24, 8})
-        for (const auto &c : cases) {
+        for (const frame_case &c : cases) {
             make_anim(c.w, c.h, 1, depth);
-            std::generate_n(gradient_table[0][0], sizeof gradient_table, std::ref(rng));
-            std::generate_n(palshift_bg2, BG2_SLOTS, [&] { return rng() % 116; });
-            std::generate_n(palshift_pst, PST_SLOTS, [&] { return rng() % 79; });
-            for (int y = 0, made = c.fw && add_frame(0, c.fx, c.fy, c.fw, c.fh, 0); made && y < c.fh; y++)
-                std::generate_n(frames[0].bmp->line[y], c.fw, [&] { return rng() % 5 ? rng() : 0; });
-            for (int zoom : {1, 9, 33, 50, 99, 100, 101, 149, 250, 333, 999, 1000}) {
-                SCOPED_TRACE(testing::Message() << "depth " << depth << ", " << c.w << " x " << c.h << " at " << zoom);
+            if (c.fw > 0)
+                add_frame(0, c.fx, c.fy, c.fw, c.fh, 0);
+            fill_with_noise(rng, frames[0]);
+            for (int zoom : zooms) {
+                SCOPED_TRACE(testing::Message() << "depth " << depth << ", " << c.w << " x "
+                                                << c.h << " at " << zoom);
                 const data_set &set = zoom % 3 ? bg2 : pst;
-                std::tie(glb_frame, glb_zoom, glb_slot, glb_screen_dirty) = std::make_tuple(zoom == 999, zoom, zoom % (set.last_slot + 1), true);
+                glb_frame = zoom == 999 ? 1 : 0;
+                glb_zoom = zoom;
+                glb_slot = zoom % (set.last_slot + 1);
+                glb_view.screen_dirty = true;
                 uint8_t pal[256][3];
                 compose_screen_by_library(anim, set, pal);
-                draw_cmaps(set.gradient_columns, set.gradient_rows, set.swatch_step);
+                draw_gradient_strip(set);
                 for (int y = 0; y < BUFFER_H; y++)
-                    std::generate_n(glb_buffer->line[y], BUFFER_W * ((depth + 7) / 8), std::ref(rng));
+                    std::generate_n(glb_buffer->line[y], BUFFER_W * ((depth + 7) / 8),
+                                    std::ref(rng));
+                // The preview is drawn from the rows: the canvas stays as it was.
                 clear_to_color(glb_sprite, 5);
-                compose_screen(&anim, set);
+                compose_screen(&anim, set, ".bmp");
                 ASSERT_EQ(5, getpixel(glb_sprite, glb_sprite->w - 1, glb_sprite->h - 1));
                 expect_library_image(anim, set);
             }
         }
 }
 
-// Every row of both tables starts at row; frames is the count.
+// The key help names the files S writes.
+TEST_F(ScreenTest, HelpNamesTheSaveExtension)
+{
+    make_anim(4, 4, 1);
+    BITMAP *expected = create_checked_bitmap(32, BUFFER_W, BUFFER_H);
+    clear_to_color(expected, 0);
+    textout_ex(expected, font, "S                  : Save into .pcx", 10, 540, make_white(), -1);
+    compose_screen(&anim, bg2, ".pcx");
+    for (int x = 0; x < 300; x++)
+        for (int y = 540; y < 548; y++)
+            ASSERT_EQ(getpixel(expected, x, y), getpixel(glb_buffer, x, y)) << x << ", " << y;
+    destroy_bitmap(expected);
+}
+
+// The view before and after one pass with keys down; every row of both
+// tables starts at row, and frames is the animation's frame count.
+struct view {
+    int32_t slot, row, frame, zoom;
+};
+
 struct key_case {
     std::vector<int> keys;
-    int32_t use_pst, slot, row, frame, frames, zoom, slot_after, row_after, frame_after, zoom_after;
+    bool use_pst;
+    int frames;
+    view before, after;
 };
+
+static bool is_same_view(const view &a, const view &b)
+{
+    return a.slot == b.slot && a.row == b.row && a.frame == b.frame && a.zoom == b.zoom;
+}
 
 const key_case key_cases[] = {
-    {{KEY_UP}, 0, 0, 0, 0, 5, 100, 0, 0, 0, 100}, {{KEY_DOWN}, 0, 27, 0, 0, 5, 100, 27, 0, 0, 100},
-    {{KEY_UP, KEY_DOWN}, 0, 3, 0, 0, 5, 100, 3, 0, 0, 100}, {{KEY_DOWN, KEY_RIGHT}, 0, 0, 0, 0, 5, 100, 1, 1, 0, 100},
-    {{KEY_DOWN}, 1, 2, 0, 0, 5, 100, 3, 0, 0, 100}, {{KEY_UP}, 0, 5, 9, 0, 5, 100, 4, 9, 0, 100},
-    {{KEY_RIGHT}, 0, 9, 115, 0, 5, 100, 9, 115, 0, 100}, {{KEY_RIGHT}, 1, 7, 78, 0, 5, 100, 7, 78, 0, 100},
-    {{KEY_LEFT, KEY_RIGHT}, 0, 7, -3, 0, 5, 100, 7, -2, 0, 100}, {{KEY_LEFT, KEY_RIGHT}, 0, 7, 200, 0, 5, 100, 7, 199, 0, 100},
-    {{KEY_LEFT, KEY_RIGHT}, 1, 2, 0, 0, 5, 100, 2, 1, 0, 100}, {{KEY_LEFT}, 0, 4, 50, 0, 5, 100, 4, 49, 0, 100},
-    {{KEY_PGUP}, 0, 0, 0, 0, 5, 100, 0, 0, 4, 100}, {{KEY_PGDN}, 0, 0, 0, 4, 5, 100, 0, 0, 0, 100},
-    {{KEY_PGUP, KEY_PGDN}, 0, 0, 0, 0, 1, 100, 0, 0, 0, 100},
+    {{KEY_UP}, false, 5, {0, 0, 0, 100}, {0, 0, 0, 100}},
+    {{KEY_DOWN}, false, 5, {27, 0, 0, 100}, {27, 0, 0, 100}},
+    {{KEY_UP, KEY_DOWN}, false, 5, {3, 0, 0, 100}, {3, 0, 0, 100}},
+    {{KEY_DOWN, KEY_RIGHT}, false, 5, {0, 0, 0, 100}, {1, 1, 0, 100}},
+    {{KEY_DOWN}, true, 5, {2, 0, 0, 100}, {3, 0, 0, 100}},
+    {{KEY_UP}, false, 5, {5, 9, 0, 100}, {4, 9, 0, 100}},
+    {{KEY_RIGHT}, false, 5, {9, 115, 0, 100}, {9, 115, 0, 100}},
+    {{KEY_RIGHT}, true, 5, {7, 78, 0, 100}, {7, 78, 0, 100}},
+    // A row outside the table only moves towards it.
+    {{KEY_LEFT, KEY_RIGHT}, false, 5, {7, -3, 0, 100}, {7, -2, 0, 100}},
+    {{KEY_LEFT, KEY_RIGHT}, false, 5, {7, 200, 0, 100}, {7, 199, 0, 100}},
+    {{KEY_LEFT, KEY_RIGHT}, true, 5, {2, 0, 0, 100}, {2, 1, 0, 100}},
+    {{KEY_LEFT}, false, 5, {4, 50, 0, 100}, {4, 49, 0, 100}},
+    // Frames wrap at both ends.
+    {{KEY_PGUP}, false, 5, {0, 0, 0, 100}, {0, 0, 4, 100}},
+    {{KEY_PGDN}, false, 5, {0, 0, 4, 100}, {0, 0, 0, 100}},
+    {{KEY_PGUP, KEY_PGDN}, false, 1, {0, 0, 0, 100}, {0, 0, 0, 100}},
     // Zoom steps of 10, or 1 with Shift; its bounds hold without a key too.
-    {{KEY_MINUS}, 0, 0, 0, 0, 5, 10, 0, 0, 0, 10}, {{KEY_MINUS_PAD}, 1, 0, 0, 0, 5, 15, 0, 0, 0, 10},
-    {{KEY_MINUS, KEY_RSHIFT}, 0, 0, 0, 0, 5, 2, 0, 0, 0, 1}, {{}, 0, 0, 0, 0, 5, 3, 0, 0, 0, 10},
-    {{KEY_EQUALS}, 0, 0, 0, 0, 5, 995, 0, 0, 0, 1000}, {{KEY_PLUS_PAD, KEY_LSHIFT}, 0, 0, 0, 0, 5, 995, 0, 0, 0, 996},
-    {{KEY_EQUALS, KEY_HOME}, 0, 0, 0, 0, 5, 1000, 0, 0, 0, 1000},
-    {{KEY_HOME}, 0, 0, 0, 0, 5, 150, 0, 0, 0, 200}, {{KEY_HOME}, 0, 0, 0, 0, 5, 149, 0, 0, 0, 100},
-    {{KEY_HOME}, 0, 0, 0, 0, 5, 40, 0, 0, 0, 10}, {{KEY_HOME, KEY_LSHIFT}, 0, 0, 0, 0, 5, 40, 0, 0, 0, 1},
-    {{KEY_HOME}, 0, 0, 0, 0, 5, 990, 0, 0, 0, 1000}, {{KEY_HOME}, 0, 0, 0, 0, 5, 100, 0, 0, 0, 200},
-    {{KEY_HOME}, 0, 0, 0, 0, 5, 1000, 0, 0, 0, 100},
+    {{KEY_MINUS}, false, 5, {0, 0, 0, 10}, {0, 0, 0, 10}},
+    {{KEY_MINUS_PAD}, true, 5, {0, 0, 0, 15}, {0, 0, 0, 10}},
+    {{KEY_MINUS, KEY_RSHIFT}, false, 5, {0, 0, 0, 2}, {0, 0, 0, 1}},
+    {{}, false, 5, {0, 0, 0, 3}, {0, 0, 0, 10}},
+    {{KEY_EQUALS}, false, 5, {0, 0, 0, 995}, {0, 0, 0, 1000}},
+    {{KEY_PLUS_PAD, KEY_LSHIFT}, false, 5, {0, 0, 0, 995}, {0, 0, 0, 996}},
+    // Home snaps to the nearest hundred, or steps a whole hundred up to 1000
+    // and then back to 100.
+    {{KEY_EQUALS, KEY_HOME}, false, 5, {0, 0, 0, 1000}, {0, 0, 0, 1000}},
+    {{KEY_HOME}, false, 5, {0, 0, 0, 150}, {0, 0, 0, 200}},
+    {{KEY_HOME}, false, 5, {0, 0, 0, 149}, {0, 0, 0, 100}},
+    {{KEY_HOME}, false, 5, {0, 0, 0, 40}, {0, 0, 0, 10}},
+    {{KEY_HOME, KEY_LSHIFT}, false, 5, {0, 0, 0, 40}, {0, 0, 0, 1}},
+    {{KEY_HOME}, false, 5, {0, 0, 0, 990}, {0, 0, 0, 1000}},
+    {{KEY_HOME}, false, 5, {0, 0, 0, 100}, {0, 0, 0, 200}},
+    {{KEY_HOME}, false, 5, {0, 0, 0, 1000}, {0, 0, 0, 100}},
 };
 
-// A pass that changes nothing draws nothing: (0, 0) keeps a colour no pass draws.
+// A pass that changes nothing draws nothing: (0, 0) keeps a colour no pass
+// draws. One that changes the view draws the library's image.
 TEST_F(ScreenTest, OneKeyPassMovesStateWithinBoundsAndMarksTheScreen)
 {
     for (const key_case &c : key_cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - key_cases);
         const data_set &set = c.use_pst ? pst : bg2;
         make_anim(4, 4, c.frames);
-        draw_cmaps(set.gradient_columns, set.gradient_rows, set.swatch_step);
-        std::fill_n(palshift_bg2, BG2_SLOTS, c.row), std::fill_n(palshift_pst, PST_SLOTS, c.row);
-        std::tie(glb_slot, glb_frame, glb_zoom) = std::make_tuple(c.slot, c.frame, c.zoom);
-        compose_screen(&anim, set);
+        draw_gradient_strip(set);
+        std::fill_n(palshift_bg2, BG2_SLOTS, c.before.row);
+        std::fill_n(palshift_pst, PST_SLOTS, c.before.row);
+        glb_slot = c.before.slot;
+        glb_frame = c.before.frame;
+        glb_zoom = c.before.zoom;
+        compose_screen(&anim, set, ".bmp");
         putpixel(glb_buffer, 0, 0, 1);
         for (int k : c.keys)
             key[k] = 1;
         handle_keys(&anim, set);
-        EXPECT_EQ(std::make_tuple(glb_slot, active_palshift(set)[c.slot_after], glb_frame, glb_zoom),
-                  std::make_tuple(c.slot_after, c.row_after, c.frame_after, c.zoom_after));
-        EXPECT_EQ(glb_test_releases, std::vector<int>(std::count(c.keys.begin(), c.keys.end(), KEY_HOME), KEY_HOME));
-        compose_screen(&anim, set);
-        if (std::tie(c.slot, c.row, c.frame, c.zoom) == std::tie(c.slot_after, c.row_after, c.frame_after, c.zoom_after))
+        EXPECT_EQ(glb_slot, c.after.slot);
+        EXPECT_EQ(active_palshift(set)[c.after.slot], c.after.row);
+        EXPECT_EQ(glb_frame, c.after.frame);
+        EXPECT_EQ(glb_zoom, c.after.zoom);
+        size_t homes = std::count(c.keys.begin(), c.keys.end(), KEY_HOME);
+        EXPECT_EQ(glb_test_releases, std::vector<int>(homes, KEY_HOME));
+        compose_screen(&anim, set, ".bmp");
+        bool row_in_table = c.before.row >= 0 && c.before.row <= 115;
+        if (is_same_view(c.before, c.after))
             EXPECT_EQ(1, getpixel(glb_buffer, 0, 0));
-        else if (c.row >= 0 && c.row <= 115)
+        else if (row_in_table)
             expect_library_image(anim, set);
     }
 }

@@ -4,6 +4,7 @@
 
 #include <allegro.h>
 #include <gtest/gtest.h>
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 
 #include "app/app.h"
 #include "common/checked_bitmap.h"
+#include "display/panel.h"
 #include "display/screen.h"
 #include "export/export.h"
 #include "gif/gif_anim.h"
@@ -28,6 +30,19 @@ inline std::vector<uint8_t> read_bytes(const std::string &name)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// Stands in for the library's rest: the pause is only recorded.
+inline void record_pause(unsigned int ms)
+{
+    glb_test_pauses.push_back(ms);
+}
+
+// Stands in for the keyboard handler: the key goes up once waited on.
+inline void record_release(int scancode)
+{
+    glb_test_releases.push_back(scancode);
+    key[scancode] = 0;
+}
+
 // Per test: the library without a display, pauses and waits recorded, known
 // palettes (distinct, never black, both low bits in use), a scratch directory.
 struct screen_test : ::testing::Test {
@@ -38,12 +53,14 @@ struct screen_test : ::testing::Test {
     void SetUp() override
     {
         static bool started = install_allegro(SYSTEM_NONE, &errno, atexit) == 0;
-        ASSERT_TRUE(started && mkdtemp(dir) && chdir(dir) == 0);
-        glb_pause = [](unsigned int ms) { glb_test_pauses.push_back(ms); };
-        // Stands in for the keyboard handler: the key goes up once waited on.
-        glb_wait_release = [](int scancode) { glb_test_releases.push_back(scancode), key[scancode] = 0; };
-        for (int k = 0; k < 768; k++)
-            glb_palette[k / 3][k % 3] = working_palette[k / 3][k % 3] = uint8_t(k / 3 * (3 + k % 3 * 2) + k % 3 * 85 + 9);
+        ASSERT_TRUE(started);
+        ASSERT_TRUE(mkdtemp(dir));
+        ASSERT_EQ(chdir(dir), 0);
+        for (int e = 0; e < 256; e++)
+            for (int k = 0; k < 3; k++) {
+                glb_palette[e][k] = uint8_t(e * (3 + 2 * k) + 85 * k + 9);
+                working_palette[e][k] = glb_palette[e][k];
+            }
         make_anim(0, 0, 0);
     }
     void TearDown() override
@@ -52,17 +69,31 @@ struct screen_test : ::testing::Test {
         if (chdir("/tmp") == 0)
             std::filesystem::remove_all(dir);
     }
-    // Resets keys and state; unless n is 0, n w x h frames without bitmaps, bitmaps at the depth.
+    // Resets keys and state: slot 0, every row 0, frame 0, zoom 100, BMP
+    // export, all marked for drawing. Unless n is 0, gives the animation n
+    // w x h frames without bitmaps and makes the bitmaps at the depth.
     void make_anim(int w, int h, int n, int depth = 32)
     {
-        for (BITMAP **bmp : {&glb_sub_preview, &glb_buffer, &glb_cmap, &glb_sprite, &glb_sprite_8bpp})
-            destroy_bitmap(*bmp), *bmp = nullptr;
+        destroy_surfaces();
         for (gif_frame &frame : frames)
             destroy_bitmap(frame.bmp);
-        std::fill_n(key, KEY_MAX, 0), glb_test_pauses.clear(), glb_test_releases.clear();
-        glb_input = {}, glb_playing = false, glb_clock = 0, mouse_b = mouse_z = 0;
-        std::tie(glb_slot, glb_frame, pcx_flag, glb_zoom, glb_screen_dirty) = std::make_tuple(0, 0, 0, 100, true);
-        std::fill_n(palshift_bg2, BG2_SLOTS, 0), std::fill_n(palshift_pst, PST_SLOTS, 0);
+        std::fill_n(key, KEY_MAX, 0);
+        glb_test_pauses.clear();
+        glb_test_releases.clear();
+        glb_input = {};
+        glb_input.pause = record_pause;
+        glb_input.wait_release = record_release;
+        glb_view = {};
+        glb_view.screen_dirty = true;
+        glb_status.clock = 0;
+        mouse_b = 0;
+        mouse_z = 0;
+        glb_slot = 0;
+        glb_frame = 0;
+        glb_zoom = 100;
+        pcx_flag = 0;
+        std::fill_n(palshift_bg2, BG2_SLOTS, 0);
+        std::fill_n(palshift_pst, PST_SLOTS, 0);
         frames.assign(n, gif_frame{});
         anim = {n, 1, w, h, frames.data(), nullptr};
         set_color_depth(depth);
@@ -70,71 +101,173 @@ struct screen_test : ::testing::Test {
             return;
         glb_buffer = create_checked_bitmap(depth, BUFFER_W, BUFFER_H);
         glb_sub_preview = create_sub_bitmap(glb_buffer, 0, 0, PREVIEW_W, PREVIEW_H);
-        clear_to_color(glb_cmap = create_checked_bitmap(depth, CMAP_W, CMAP_H), 0);
+        glb_cmap = create_checked_bitmap(depth, CMAP_W, CMAP_H);
+        clear_to_color(glb_cmap, 0);
         glb_sprite = create_checked_bitmap(depth, w, h);
         glb_sprite_8bpp = create_checked_bitmap(8, w, h);
+    }
+    void destroy_surfaces()
+    {
+        for (BITMAP **bmp : {&glb_sub_preview, &glb_buffer, &glb_cmap, &glb_sprite, &glb_sprite_8bpp}) {
+            destroy_bitmap(*bmp);
+            *bmp = nullptr;
+        }
     }
     // Gives frame i an 8-bit fw x fh bitmap at (x, y) filled with index fill.
     BITMAP *add_frame(int i, int x, int y, int fw, int fh, int fill)
     {
-        frames[i] = {{uint16_t(x), uint16_t(y)}, uint16_t(fw), uint16_t(fh), 0, -1, 0, create_checked_bitmap(8, fw, fh)};
-        clear_to_color(frames[i].bmp, fill);
-        return frames[i].bmp;
+        gif_frame &frame = frames[i];
+        frame = gif_frame{};
+        frame.pos.x = uint16_t(x);
+        frame.pos.y = uint16_t(y);
+        frame.w = uint16_t(fw);
+        frame.h = uint16_t(fh);
+        frame.pal = 0;
+        frame.trans = -1;
+        frame.bmp = create_checked_bitmap(8, fw, fh);
+        clear_to_color(frame.bmp, fill);
+        return frame.bmp;
     }
 };
 
-// The screen image into glb_buffer, its palette into pal. The first group
-// of slots (7 in bg2, 4 in pst) and the second differ in every measure.
-inline void compose_screen_by_library(const gif_anim &anim, const data_set &set, uint8_t (*pal)[3])
+// The panel as the user sees it, for the library's drawing below: slot s's
+// text line y, swatch count, swatch step and width, first palette entry and
+// gradient column of swatch c. bg2: A1..A7 take 12 entries each from 4 on,
+// B1..B21 8 each from 88 on; pst: A1..A4 16 each at 16, 32, 64 and 80,
+// B1..B4 32 each from 128 on. A slot's swatches spread over its gradient
+// row: bg2 B slots take columns 0, 1, 3, 4, 6, 7, 9, 10; pst A every second.
+struct panel_slot {
+    bool a;
+    int y, swatches, step, width, first_entry;
+    int column(bool pst, int c) const
+    {
+        if (pst)
+            return a ? 2 * c : c;
+        return a ? c : c + c / 2;
+    }
+};
+
+inline panel_slot describe_slot(bool pst, int s)
+{
+    panel_slot slot;
+    int a_count = pst ? 4 : 7;
+    slot.a = s < a_count;
+    slot.y = slot.a ? 15 + 20 * s : 35 + 20 * s;
+    if (!pst) {
+        slot.swatches = slot.a ? 12 : 8;
+        slot.step = 20;
+        slot.width = 19;
+        slot.first_entry = slot.a ? 4 + 12 * s : 32 + 8 * s;
+        return slot;
+    }
+    const int pst_a_first[4] = {16, 32, 64, 80};
+    slot.swatches = slot.a ? 16 : 32;
+    slot.step = slot.a ? 15 : 7;
+    slot.width = slot.a ? 14 : 6;
+    slot.first_entry = slot.a ? pst_a_first[s] : 32 * s;
+    return slot;
+}
+
+inline int make_white()
+{
+    return makecol(255, 255, 255);
+}
+
+inline int make_colour(const uint8_t *rgb)
+{
+    return makecol(rgb[0], rgb[1], rgb[2]);
+}
+
+// The strip: 6 x 6 cells at (725 + step * c, 15 + 5 * r), each over the
+// ones before, cut to the 64 x 580 strip.
+inline void draw_strip_by_library(const data_set &set)
 {
     bool pst = set.id == DATA_SET_PST;
-    int white = makecol(255, 255, 255), a_count = pst ? 4 : 7;
-    const int32_t *rows = pst ? palshift_pst : palshift_bg2;
-    clear_to_color(glb_buffer, 0);
-    // The strip: 6 x 6 cells at (step * c, 5 * r), each over the ones before.
+    int step = pst ? 2 : 5;
+    int rows = pst ? 79 : 116;
+    int columns = pst ? 32 : 12;
     set_clip_rect(glb_buffer, 725, 15, 725 + 63, 15 + 579);
-    for (int r = 0, step = pst ? 2 : 5; r < (pst ? 79 : 116); r++)
-        for (int c = 0; c < (pst ? 32 : 12); c++)
-            rectfill(glb_buffer, 725 + step * c, 15 + 5 * r, 730 + step * c, 20 + 5 * r, makecol(gradient_table[r][c][0], gradient_table[r][c][1], gradient_table[r][c][2]));
+    for (int r = 0; r < rows; r++)
+        for (int c = 0; c < columns; c++) {
+            int x = 725 + step * c;
+            int y = 15 + 5 * r;
+            rectfill(glb_buffer, x, y, x + 5, y + 5, make_colour(gradient_table[r][c]));
+        }
     set_clip_rect(glb_buffer, 0, 0, 799, 599);
-    std::copy_n(glb_palette[0], 768, pal[0]), std::fill_n(pal[0], 3, 170);
+}
+
+// The panel's lines and swatches, the markers, and the composed palette in
+// pal: grey at 0, the palette file's colours, each slot's swatch colours.
+inline void draw_panel_by_library(const data_set &set, uint8_t (*pal)[3])
+{
+    bool pst = set.id == DATA_SET_PST;
+    const int32_t *rows = pst ? palshift_pst : palshift_bg2;
+    std::copy_n(glb_palette[0], 768, pal[0]);
+    std::fill_n(pal[0], 3, 170);
     for (int s = 0; s <= set.last_slot; s++) {
-        bool a = s < a_count;
-        int y = a ? 15 + 20 * s : 35 + 20 * s, n = pst ? (a ? 16 : 32) : (a ? 12 : 8);
-        int first = pst ? (a ? std::array{16, 32, 64, 80}[s] : 32 * s) : (a ? 4 + 12 * s : 32 + 8 * s);
-        int step = pst ? (a ? 15 : 7) : 20, right = pst ? (a ? 13 : 5) : 18;
-        textprintf_ex(glb_buffer, font, 300, y, white, -1, "%s %3i : color %c%i", s == glb_slot ? "-->" : "   ",
-                      rows[s], a ? 'A' : 'B', a ? s + 1 : s - a_count + 1);
-        for (int c = 0; c < n; c++) {
-            // bg2 B slots take columns 0, 1, 3, 4, 6, 7, 9, 10; pst A every second.
-            const uint8_t *rgb = gradient_table[rows[s]][pst ? (a ? 2 * c : c) : (a ? c : c + c / 2)];
-            std::copy_n(rgb, 3, pal[first + c]);
-            rectfill(glb_buffer, 460 + step * c, y - 7, 460 + step * c + right, y + 11, makecol(rgb[0], rgb[1], rgb[2]));
+        panel_slot slot = describe_slot(pst, s);
+        const char *arrow = s == glb_slot ? "-->" : "   ";
+        char group = slot.a ? 'A' : 'B';
+        int number = slot.a ? s + 1 : s - (pst ? 4 : 7) + 1;
+        textprintf_ex(glb_buffer, font, 300, slot.y, make_white(), -1, "%s %3i : color %c%i",
+                      arrow, rows[s], group, number);
+        for (int c = 0; c < slot.swatches; c++) {
+            const uint8_t *rgb = gradient_table[rows[s]][slot.column(pst, c)];
+            std::copy_n(rgb, 3, pal[slot.first_entry + c]);
+            int x = 460 + slot.step * c;
+            rectfill(glb_buffer, x, slot.y - 7, x + slot.width - 1, slot.y + 11, make_colour(rgb));
         }
     }
-    textout_ex(glb_buffer, font, ">", 717, 5 * rows[glb_slot] + 14, white, -1);
-    textout_ex(glb_buffer, font, "<", pst ? 791 : 787, 5 * rows[glb_slot] + 14, white, -1);
-    PALETTE six;
-    for (int e = 0; e < 256; e++)
-        six[e] = {uint8_t(pal[e][0] >> 2), uint8_t(pal[e][1] >> 2), uint8_t(pal[e][2] >> 2), 0};
-    set_palette(six);
+    int marker_y = 14 + 5 * rows[glb_slot];
+    textout_ex(glb_buffer, font, ">", 717, marker_y, make_white(), -1);
+    textout_ex(glb_buffer, font, "<", pst ? 791 : 787, marker_y, make_white(), -1);
+}
+
+// The frame drawn on the cleared sprite, stretched into the preview and
+// centred, then the frame and zoom lines below it.
+inline void draw_view_by_library(const gif_anim &anim)
+{
     clear_to_color(glb_sprite, 0);
-    if (glb_frame < anim.num_frames && anim.frames[glb_frame].bmp)
-        draw_sprite(glb_sprite, anim.frames[glb_frame].bmp, anim.frames[glb_frame].pos.x, anim.frames[glb_frame].pos.y);
-    int w = glb_sprite->w * glb_zoom / 100, h = glb_sprite->h * glb_zoom / 100;
+    bool shown = glb_frame < anim.num_frames && anim.frames[glb_frame].bmp;
+    if (shown) {
+        const gif_frame &frame = anim.frames[glb_frame];
+        draw_sprite(glb_sprite, frame.bmp, frame.pos.x, frame.pos.y);
+    }
+    int w = glb_sprite->w * glb_zoom / 100;
+    int h = glb_sprite->h * glb_zoom / 100;
     if (w > 0 && h > 0)
-        stretch_blit(glb_sprite, glb_sub_preview, 0, 0, glb_sprite->w, glb_sprite->h, (300 - w) / 2, (450 - h) / 2, w, h);
-    textprintf_ex(glb_buffer, font, 50, 450, white, -1, "Frame : %i", glb_frame);
-    textprintf_ex(glb_buffer, font, 50, 460, white, -1, "Zoom  : %i%%", glb_zoom);
-    draw_help_lines(glb_buffer, white);
+        stretch_blit(glb_sprite, glb_sub_preview, 0, 0, glb_sprite->w, glb_sprite->h,
+                     (300 - w) / 2, (450 - h) / 2, w, h);
+    textprintf_ex(glb_buffer, font, 50, 450, make_white(), -1, "Frame : %i", glb_frame);
+    textprintf_ex(glb_buffer, font, 50, 460, make_white(), -1, "Zoom  : %i%%", glb_zoom);
+}
+
+// The screen image into glb_buffer, its palette into pal.
+inline void compose_screen_by_library(const gif_anim &anim, const data_set &set,
+                                      uint8_t (*pal)[3])
+{
+    clear_to_color(glb_buffer, 0);
+    draw_strip_by_library(set);
+    draw_panel_by_library(set, pal);
+    PALETTE six;
+    for (int e = 0; e < 256; e++) {
+        six[e].r = uint8_t(pal[e][0] >> 2);
+        six[e].g = uint8_t(pal[e][1] >> 2);
+        six[e].b = uint8_t(pal[e][2] >> 2);
+        six[e].filler = 0;
+    }
+    set_palette(six);
+    draw_view_by_library(anim);
+    draw_help_lines(glb_buffer, make_white(), ".bmp");
 }
 
 // glb_buffer and the composed palette against the library's pass over noise.
 inline void expect_library_image(const gif_anim &anim, const data_set &set)
 {
-    BITMAP *ours = create_checked_bitmap(bitmap_color_depth(glb_buffer), BUFFER_W, BUFFER_H);
+    int depth = bitmap_color_depth(glb_buffer);
+    BITMAP *ours = create_checked_bitmap(depth, BUFFER_W, BUFFER_H);
     blit(glb_buffer, ours, 0, 0, 0, 0, BUFFER_W, BUFFER_H);
-    size_t row = size_t(BUFFER_W * ((bitmap_color_depth(glb_buffer) + 7) / 8));
+    size_t row = size_t(BUFFER_W * ((depth + 7) / 8));
     for (int y = 0; y < BUFFER_H; y++)
         std::memset(glb_buffer->line[y], y | 1, row);
     uint8_t pal[256][3];
