@@ -47,13 +47,14 @@ static int count_steps()
 
 TEST_F(InputTest, ATapActsOnceAndAHeldKeyRepeatsAfterItsDelay)
 {
-    // Two presses each: taps up to 250 ms act once; held 600 ms, a key acts
-    // at 0 and 300 ms, then at the tick 75 ms (zoom keys 33 ms) after each
-    // act: at 380, 460 and 540 ms (zoom keys 340, 380, ... 580 ms).
+    // Two presses each: taps up to 300 ms act once; held 310 ms, a key acts
+    // again at 300 ms; held 600 ms, then also at the tick 75 ms (zoom keys
+    // 33 ms) after each act: at 380, 460 and 540 ms (zoom keys 340, 380, ...
+    // 580 ms).
     const struct {
         int hold, select_steps, zoom_steps;
-    } holds[] = {{20, 1, 1},  {50, 1, 1},  {80, 1, 1}, {130, 1, 1},
-                 {160, 1, 1}, {250, 1, 1}, {600, 5, 9}};
+    } holds[] = {{20, 1, 1},  {50, 1, 1},  {80, 1, 1},  {130, 1, 1}, {160, 1, 1},
+                 {250, 1, 1}, {300, 1, 1}, {310, 2, 2}, {600, 5, 9}};
     const int select_keys[] = {KEY_UP, KEY_DOWN, KEY_LEFT, KEY_RIGHT, KEY_PGUP, KEY_PGDN};
     const int zoom_keys[] = {KEY_MINUS, KEY_EQUALS, KEY_MINUS_PAD, KEY_PLUS_PAD};
     for (const auto &h : holds) {

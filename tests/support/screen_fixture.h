@@ -85,6 +85,7 @@ struct screen_test : ::testing::Test {
         glb_input.wait_release = record_release;
         glb_view = {};
         glb_view.screen_dirty = true;
+        glb_view.preview_dirty = true;
         glb_status.clock = 0;
         mouse_b = 0;
         mouse_z = 0;
@@ -106,9 +107,12 @@ struct screen_test : ::testing::Test {
         glb_sprite = create_checked_bitmap(depth, w, h);
         glb_sprite_8bpp = create_checked_bitmap(8, w, h);
     }
+    // The sub-bitmap goes before its parent.
     void destroy_surfaces()
     {
-        for (BITMAP **bmp : {&glb_sub_preview, &glb_buffer, &glb_cmap, &glb_sprite, &glb_sprite_8bpp}) {
+        BITMAP **surfaces[] = {&glb_sub_preview, &glb_buffer, &glb_cmap, &glb_sprite,
+                               &glb_sprite_8bpp};
+        for (BITMAP **bmp : surfaces) {
             destroy_bitmap(*bmp);
             *bmp = nullptr;
         }
