@@ -310,8 +310,7 @@ int run_huesmith(int argc, char **argv)
 
     while (!key[KEY_ESC]) {
         compose_screen(anim, set, save_extension);
-        vsync();
-        blit(glb_buffer, screen, 0, 0, 0, 0, BUFFER_W, BUFFER_H);
+        show_screen();
         handle_keys(anim, set);
     }
     quit_in_order(anim);

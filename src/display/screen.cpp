@@ -187,6 +187,12 @@ void compose_screen(const gif_anim *anim, const data_set &set, const char *save_
     glb_view.preview_dirty = false;
 }
 
+void show_screen()
+{
+    vsync();
+    blit(glb_buffer, screen, 0, 0, 0, 0, BUFFER_W, BUFFER_H);
+}
+
 void draw_help_lines(BITMAP *bmp, int white, const char *save_extension)
 {
     textout_ex(bmp, font, "Up, Down           : Tint selection", 10, 490, white, -1);

@@ -43,6 +43,9 @@ preview_rect compute_preview_rect(int sprite_w, int sprite_h, int zoom);
 // as the library's. save_extension is the files S writes (".bmp", ".pcx").
 void compose_screen(const gif_anim *anim, const data_set &set, const char *save_extension);
 
+// Copies glb_buffer to the library's screen after the vertical retrace.
+void show_screen();
+
 // Has the library's timer, which must be installed, count glb_status.clock.
 void start_clock();
 // Shows text below the zoom line for two seconds, in as many lines of the
