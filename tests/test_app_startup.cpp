@@ -89,9 +89,7 @@ TEST(StartupProcess, CommandLineWorkingDirectoryAndEarlyFailures)
 
 TEST(FirstZoom, LargestMultipleOfTenStrictlyInsideThePreview)
 {
-    const struct {
-        int w, h, zoom;
-    } cases[] = {{1, 1, 990},      {64, 64, 460},   {100, 100, 290},  {300, 450, 90},
+    const struct { int w, h, zoom; } cases[] = {{1, 1, 990},      {64, 64, 460},   {100, 100, 290},  {300, 450, 90},
                  {299, 449, 100},  {640, 480, 40},  {2999, 10, 10},   {3000, 10, 100},
                  {10, 4500, 100},  {65535, 65535, 100}};
     for (const auto &c : cases)

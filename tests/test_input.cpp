@@ -4,19 +4,7 @@
 using InputTest = screen_test;
 
 // A time in milliseconds and the frame shown from then on.
-struct frame_change {
-    int ms;
-    int32_t frame;
-    bool operator==(const frame_change &other) const
-    {
-        return ms == other.ms && frame == other.frame;
-    }
-};
-
-static std::ostream &operator<<(std::ostream &out, const frame_change &change)
-{
-    return out << "{" << change.ms << ", " << change.frame << "}";
-}
+using frame_change = std::pair<int, int32_t>;
 
 // A pass at every tick of the clock (10 ms) for ms, key k down in the first
 // hold ms; the time and the frame at every change of the frame.
@@ -28,7 +16,7 @@ static std::vector<frame_change> run_passes(gif_anim *anim, int k, int hold, int
         key[k] = t < hold;
         handle_keys(anim, bg2);
         if (glb_frame != frame)
-            changes.push_back({10 * glb_status.clock, glb_frame});
+            changes.emplace_back(10 * glb_status.clock, glb_frame);
         glb_status.clock = glb_status.clock + 1;
     }
     return changes;
@@ -51,9 +39,7 @@ TEST_F(InputTest, ATapActsOnceAndAHeldKeyRepeatsAfterItsDelay)
     // again at 300 ms; held 600 ms, then also at the tick 75 ms (zoom keys
     // 33 ms) after each act: at 380, 460 and 540 ms (zoom keys 340, 380, ...
     // 580 ms).
-    const struct {
-        int hold, select_steps, zoom_steps;
-    } holds[] = {{20, 1, 1},  {50, 1, 1},  {80, 1, 1},  {130, 1, 1}, {160, 1, 1},
+    const struct { int hold, select_steps, zoom_steps; } holds[] = {{20, 1, 1},  {50, 1, 1},  {80, 1, 1},  {130, 1, 1}, {160, 1, 1},
                  {250, 1, 1}, {300, 1, 1}, {310, 2, 2}, {600, 5, 9}};
     const int select_keys[] = {KEY_UP, KEY_DOWN, KEY_LEFT, KEY_RIGHT, KEY_PGUP, KEY_PGDN};
     const int zoom_keys[] = {KEY_MINUS, KEY_EQUALS, KEY_MINUS_PAD, KEY_PLUS_PAD};
@@ -103,9 +89,7 @@ TEST_F(InputTest, ClicksSelectOnPressAndTheWheelZooms)
     // A press on B1's line selects it; held onto row 40 of the strip, the
     // button does nothing more; pressed there anew, it gives B1 the row.
     // The wheel's count goes -3, -1, -1: three notches out, two in, none.
-    const struct {
-        int x, y, button, wheel, slot, row, zoom;
-    } steps[] = {{300, 168, 1, 0, 7, 0, 100},
+    const struct { int x, y, button, wheel, slot, row, zoom; } steps[] = {{300, 168, 1, 0, 7, 0, 100},
                  {725, 215, 1, -3, 7, 0, 70},
                  {725, 215, 0, -1, 7, 0, 90},
                  {725, 215, 1, -1, 7, 40, 90}};
@@ -143,10 +127,7 @@ TEST_F(InputTest, ReleaseWaitRestsBetweenChecks)
 // swatches' right end; the text starts at x 300.
 TEST(HitTest, SlotLinesEndAtTheirEdges)
 {
-    const struct {
-        const data_set *set;
-        int first, last, y, right;
-    } groups[] = {{&bg2, 0, 6, 15, 698}, {&bg2, 7, 27, 175, 618},
+    const struct { const data_set *set; int first, last, y, right; } groups[] = {{&bg2, 0, 6, 15, 698}, {&bg2, 7, 27, 175, 618},
                   {&pst, 0, 3, 15, 698}, {&pst, 4, 7, 115, 682}};
     for (const auto &g : groups)
         for (int s = g.first; s <= g.last; s++) {
@@ -168,10 +149,7 @@ TEST(HitTest, SlotLinesEndAtTheirEdges)
 // strip's last x; the last band runs to the strip's bottom.
 TEST(HitTest, StripRowsEndAtTheirEdges)
 {
-    const struct {
-        const data_set *set;
-        int rows, right, bottom;
-    } strips[] = {{&bg2, 116, 785, 594}, {&pst, 79, 788, 410}};
+    const struct { const data_set *set; int rows, right, bottom; } strips[] = {{&bg2, 116, 785, 594}, {&pst, 79, 788, 410}};
     for (const auto &st : strips) {
         for (int r = 0; r < st.rows; r++) {
             SCOPED_TRACE(testing::Message() << "row " << r);

@@ -246,9 +246,10 @@ inline void draw_view_by_library(const gif_anim &anim)
     textprintf_ex(glb_buffer, font, 50, 460, make_white(), -1, "Zoom  : %i%%", glb_zoom);
 }
 
-// The screen image into glb_buffer, its palette into pal.
+// The screen image into glb_buffer, its palette into pal; the help names
+// the extension of the files S writes.
 inline void compose_screen_by_library(const gif_anim &anim, const data_set &set,
-                                      uint8_t (*pal)[3])
+                                      uint8_t (*pal)[3], const char *extension = ".bmp")
 {
     clear_to_color(glb_buffer, 0);
     draw_strip_by_library(set);
@@ -263,10 +264,15 @@ inline void compose_screen_by_library(const gif_anim &anim, const data_set &set,
     set_palette(six);
     draw_view_by_library(anim);
     draw_help_lines(glb_buffer, make_white(), ".bmp");
+    // The line of S names the extension: drawn anew over the help's own.
+    rectfill(glb_buffer, 10, 540, 299, 547, 0);
+    std::string save_line = std::string("S                  : Save into ") + extension;
+    textout_ex(glb_buffer, font, save_line.c_str(), 10, 540, make_white(), -1);
 }
 
 // glb_buffer and the composed palette against the library's pass over noise.
-inline void expect_library_image(const gif_anim &anim, const data_set &set)
+inline void expect_library_image(const gif_anim &anim, const data_set &set,
+                                 const char *extension = ".bmp")
 {
     int depth = bitmap_color_depth(glb_buffer);
     BITMAP *ours = create_checked_bitmap(depth, BUFFER_W, BUFFER_H);
@@ -275,7 +281,7 @@ inline void expect_library_image(const gif_anim &anim, const data_set &set)
     for (int y = 0; y < BUFFER_H; y++)
         std::memset(glb_buffer->line[y], y | 1, row);
     uint8_t pal[256][3];
-    compose_screen_by_library(anim, set, pal);
+    compose_screen_by_library(anim, set, pal, extension);
     EXPECT_EQ(0, memcmp(working_palette, pal, sizeof pal));
     for (int y = 0; y < BUFFER_H; y++)
         ASSERT_EQ(0, memcmp(ours->line[y], glb_buffer->line[y], row)) << "row " << y;
