@@ -1,32 +1,25 @@
 // The remap and the state file (the gradients are checked with the data
-// files, the panel with the screen).
+// files, the panel with the screen, a failed state save with the export).
 #include "support/screen_fixture.h"
 
 #include "common/address_text.h"
 
-#include <csignal>
-#include <sys/resource.h>
-
 using Palette = screen_test;
 
-std::vector<uint8_t> to_bytes(const std::string &text)
+// remap_pixels run in a child, which must end with status 1: its output.
+static std::string remap_in_child(gif_anim *anim)
 {
-    return std::vector<uint8_t>(text.begin(), text.end());
+    std::fflush(stdout);
+    EXPECT_EXIT(
+        {
+            std::freopen("out.txt", "w", stdout);
+            remap_pixels(anim, "pal.bin");
+            std::exit(0);
+        },
+        testing::ExitedWithCode(1), "");
+    std::vector<uint8_t> bytes = read_bytes("out.txt");
+    return std::string(bytes.begin(), bytes.end());
 }
-
-// The standard output of statement, run in a child that must exit with status.
-#define EXPECT_CHILD_OUTPUT(statement, status, output)                                             \
-    do {                                                                                           \
-        std::fflush(stdout);                                                                       \
-        EXPECT_EXIT(                                                                               \
-            {                                                                                      \
-                std::freopen("out.txt", "w", stdout);                                              \
-                statement;                                                                         \
-                std::exit(0);                                                                      \
-            },                                                                                     \
-            testing::ExitedWithCode(status), "");                                                  \
-        EXPECT_EQ(to_bytes(output), read_bytes("out.txt"));                                        \
-    } while (false)
 
 // An animation of n frames, each with its own colour table, allocated as
 // the loader does so that destroy_gif_anim frees it.
@@ -125,8 +118,7 @@ TEST_F(Palette, RemapEndsOnAFrameItCannotMap)
     gif_anim *a = make_remap_anim(1);
     a->frames[0].pal = -1;
     std::string head = "gif_anim = " + format_address(a) + "\n# frame  = 1\n\nframe 0\n";
-    EXPECT_CHILD_OUTPUT(remap_pixels(a, "pal.bin"), 1,
-                        head + "error : frame 0 has no color table\n");
+    EXPECT_EQ(remap_in_child(a), head + "error : frame 0 has no color table\n");
     std::fill_n(glb_palette[5], 3, 20);
     std::fill_n(glb_palette[9], 3, 20);
     a->frames[0].pal = 0;
@@ -136,7 +128,7 @@ TEST_F(Palette, RemapEndsOnAFrameItCannotMap)
     std::string missing = "   color 0  --> error : frame 0, color 0 not found in glb palette\n"
                           "hint : recolour (21, 20, 20) with a colour of <pal.bin>; "
                           "the nearest is entry 5 (20, 20, 20)\n";
-    EXPECT_CHILD_OUTPUT(remap_pixels(a, "pal.bin"), 1, head + missing);
+    EXPECT_EQ(remap_in_child(a), head + missing);
     destroy_gif_anim(a);
 }
 
@@ -172,39 +164,16 @@ static std::vector<uint8_t> load_then_save()
 }
 
 // Rows out of range are clamped to their own data set's table: bg2 0..115,
-// pst 0..78.
-TEST_F(Palette, StateFileRowsAreClampedToTheirTable)
+// pst 0..78. A short file fills the tables from its start: 30 bytes give
+// bg2's A slots (7 rows) and the low half of slot 7, whose high half keeps
+// the zero bytes of its 9.
+TEST_F(Palette, StateFileLoadThenSave)
 {
     const int32_t lowest = -0x7FFFFFFF - 1;
     write_state_file(state_bytes({0, -5, 116, 0x7FFFFFFF, lowest, 115}, {79, 115, -1, 78}));
     EXPECT_EQ(load_then_save(), state_bytes({33, 0, 115, 115, 0, 115}, {78, 78, 0, 78}));
-}
-
-// A short file fills the tables from its start: 30 bytes give bg2's A
-// slots (7 rows) and the low half of slot 7, whose high half keeps the
-// zero bytes of its 9.
-TEST_F(Palette, ShortStateFileFillsFromItsStart)
-{
     std::vector<uint8_t> thirty = state_bytes({1, 2, 3, 4, 5, 6, 7, 0x7F000008}, {});
     thirty.resize(30);
     write_state_file(thirty);
     EXPECT_EQ(load_then_save(), state_bytes({33, 2, 3, 4, 5, 6, 7, 8}, {}));
-}
-
-// Sets bg2's first row 1 and saves with the file size limited to 100 bytes.
-static void save_past_file_limit()
-{
-    palshift_bg2[0] = 1;
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = {100, 100};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    save_palshift_file();
-}
-
-// A failed save says so and keeps the old file.
-TEST_F(Palette, FailedStateSaveKeepsTheOldFile)
-{
-    write_state_file(state_bytes({33}, {}));
-    EXPECT_CHILD_OUTPUT(save_past_file_limit(), 0, "can't write <last_palshift.bin>\n");
-    EXPECT_EQ(read_bytes("last_palshift.bin"), state_bytes({33}, {}));
 }

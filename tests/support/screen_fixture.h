@@ -30,12 +30,6 @@ inline std::vector<uint8_t> read_bytes(const std::string &name)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Stands in for the library's rest: the pause is only recorded.
-inline void record_pause(unsigned int ms)
-{
-    glb_test_pauses.push_back(ms);
-}
-
 // Stands in for the keyboard handler: the key goes up once waited on.
 inline void record_release(int scancode)
 {
@@ -81,7 +75,7 @@ struct screen_test : ::testing::Test {
         glb_test_pauses.clear();
         glb_test_releases.clear();
         glb_input = {};
-        glb_input.pause = record_pause;
+        glb_input.pause = [](unsigned int ms) { glb_test_pauses.push_back(ms); };
         glb_input.wait_release = record_release;
         glb_view = {};
         glb_view.screen_dirty = true;
@@ -153,22 +147,21 @@ struct panel_slot {
 
 inline panel_slot describe_slot(bool pst, int s)
 {
+    const int pst_a_first[4] = {16, 32, 64, 80};
     panel_slot slot;
-    int a_count = pst ? 4 : 7;
-    slot.a = s < a_count;
+    slot.a = s < (pst ? 4 : 7);
     slot.y = slot.a ? 15 + 20 * s : 35 + 20 * s;
-    if (!pst) {
+    if (pst) {
+        slot.swatches = slot.a ? 16 : 32;
+        slot.step = slot.a ? 15 : 7;
+        slot.first_entry = slot.a ? pst_a_first[s] : 32 * s;
+    } else {
         slot.swatches = slot.a ? 12 : 8;
         slot.step = 20;
-        slot.width = 19;
         slot.first_entry = slot.a ? 4 + 12 * s : 32 + 8 * s;
-        return slot;
     }
-    const int pst_a_first[4] = {16, 32, 64, 80};
-    slot.swatches = slot.a ? 16 : 32;
-    slot.step = slot.a ? 15 : 7;
-    slot.width = slot.a ? 14 : 6;
-    slot.first_entry = slot.a ? pst_a_first[s] : 32 * s;
+    // One pixel of black between swatches.
+    slot.width = slot.step - 1;
     return slot;
 }
 
