@@ -57,7 +57,8 @@ TEST(StartupProcess, CommandLineWorkingDirectoryAndEarlyFailures)
         // is the first argument.
         {prog, "sample_bg2.gif -Pcx -pSt", 1, "<pal_pst.bin>\nerror : "},
         {prog, "sample_bg2.gif -pstx", 1, "\n\nunknown option -pstx\n"},
-        {prog, "-pst sample_bg2.gif", 1, in_dir + "can't load -pst\n"},
+        {prog, "-pst", 1, in_dir + "can't load -pst\n"},
+        {prog, "-pst sample_bg2.gif", 1, "\n\nunexpected argument sample_bg2.gif\n"},
         // Files are looked up beside the program; without a '/' past
         // position 0 the directory stays.
         {prog, "empty.gif", 1, in_dir + no_frame},

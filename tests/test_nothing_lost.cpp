@@ -3,6 +3,7 @@
 // lost, no hang. Each run that could hang or abort goes in a child process.
 #include "support/checks.h"
 #include "support/screen_fixture.h"
+#include "common/safe_file.h"
 
 #include <functional>
 #include <sys/resource.h>
@@ -84,7 +85,24 @@ TEST_F(NothingLost, LinksAndFifosAtFrameAndStateNamesAreReplacedNotWrittenOrWait
     fs::remove_all(outside);
     for (const char *name : {"frame000.bmp", "frame001.bmp", "frame002.bmp", "frame003.bmp", "last_palshift.bin"})
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)) && fs::hard_link_count(name) == 1) << name;
-    EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 5) << "a temporary file was left";
+    EXPECT_TRUE(fs::is_symlink("frame002.bmp.tmp")) << "another run's temporary file was removed";
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 6) << "a temporary file was left";
+}
+
+// A dead run of this process number left files at the first temporary
+// names this run would take (counting from 0): they stay as they were, and
+// the save takes the next name.
+TEST_F(NothingLost, TakenTemporaryNamesAreSkippedNotRemoved)
+{
+    const std::string taken = "frame000.bmp." + std::to_string(getpid()) + "-";
+    for (int count = 0; count < 3; count++)
+        ASSERT_TRUE(write_file(taken + std::to_string(count) + ".tmp", "left"));
+    const uint8_t bytes[] = {'n', 'e', 'w'};
+    EXPECT_TRUE(replace_file("frame000.bmp", bytes, sizeof bytes));
+    EXPECT_EQ(read_file("frame000.bmp"), "new");
+    for (int count = 0; count < 3; count++)
+        EXPECT_EQ(read_file(taken + std::to_string(count) + ".tmp"), "left") << count;
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 4) << "a temporary file was left";
 }
 
 // A full disk (a file-size limit), no memory for the export's buffers, and a

@@ -138,7 +138,13 @@ bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &e
     for (int i = 2; i < argc; i++) {
         const char *arg = argv[i];
         const char *value;
-        if (arg[0] != '-' || is_switch(arg))
+        // A word that is no option (an -out= forgotten) is refused: taken
+        // for nothing, the run would write where it was not asked to.
+        if (arg[0] != '-') {
+            error = std::string("unexpected argument ") + arg;
+            return false;
+        }
+        if (is_switch(arg))
             continue;
         if ((value = find_option_value(arg, "-zoom"))) {
             if (!parse_number(value, 1, ZOOM_OPTION_MAX, &cmd.zoom)) {

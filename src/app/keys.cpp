@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 
+#include "common/end_signals.h"
 #include "display/panel.h"
 #include "display/screen.h"
 #include "export/export.h"
@@ -36,7 +37,7 @@ static int64_t read_clock_ms()
 
 void wait_key_release(int scancode)
 {
-    while (key[scancode])
+    while (key[scancode] && !glb_end_signal)
         glb_input.pause(RELEASE_REST_MS);
 }
 
@@ -211,8 +212,11 @@ void handle_keys(gif_anim *anim, const data_set &set)
     if (glb_frame != frame || glb_zoom != zoom)
         glb_view.preview_dirty = true;
     if (key[KEY_S]) {
+        // A signal ends the export at once, its temporary file removed.
+        glb_end_at_once = 1;
         show_status_note(format_export_summary(save_all_frames(anim, glb_zoom, pcx_flag)));
         save_palshift_file();
+        glb_end_at_once = 0;
         glb_input.wait_release(KEY_S);
     }
 }

@@ -10,6 +10,7 @@
 
 #include "app/app.h"
 #include "common/checked_bitmap.h"
+#include "common/end_signals.h"
 #include "common/trace.h"
 #include "display/panel.h"
 #include "display/screen.h"
@@ -208,6 +209,9 @@ static int export_without_window(gif_anim *anim, const data_set &set, int32_t zo
 
 int run_huesmith(int argc, char **argv)
 {
+    // The library's threads are started with the end signals held, so that
+    // the main thread alone takes them.
+    hold_end_signals();
     command_line cmd;
     std::string error;
     bool parsed = parse_command_line(argc, argv, cmd, error);
@@ -231,6 +235,14 @@ int run_huesmith(int argc, char **argv)
         std::exit(1);
     }
     std::string start_dir = find_start_dir();
+    if (start_dir.empty() && !cmd.out_dir.empty() && cmd.out_dir[0] != '/') {
+        std::printf("bad option -out=%s : the directory it is taken from is gone\n",
+                    cmd.out_dir.c_str());
+        std::exit(1);
+    }
+    // Until the window opens, a signal ends the run at once: nothing is
+    // written before then.
+    catch_end_signals(true);
     change_to_program_dir(argv[0]);
 
     pcx_flag = cmd.pcx ? 1 : 0;
@@ -270,6 +282,8 @@ int run_huesmith(int argc, char **argv)
 
     // Without a window the gradients are read at 32 bits, which keeps
     // their colours whole as the window's 32 or 24 bits do.
+    if (!cmd.batch)
+        hold_end_signals();
     if (cmd.batch)
         set_color_depth(32);
     else if (!open_window()) {
@@ -307,12 +321,18 @@ int run_huesmith(int argc, char **argv)
     // pointer needs no redrawing around the blits.
     if (install_mouse() >= 0)
         show_os_cursor(MOUSE_CURSOR_ARROW);
+    // The loop ends on a signal as on Esc, and the run then ends by it.
+    catch_end_signals(false);
 
-    while (!key[KEY_ESC]) {
+    while (!key[KEY_ESC] && !glb_end_signal) {
         compose_screen(anim, set, save_extension);
         show_screen();
         handle_keys(anim, set);
     }
     quit_in_order(anim);
+    if (glb_end_signal) {
+        allegro_exit();
+        end_by_signal(glb_end_signal);
+    }
     return 0;
 }

@@ -1,10 +1,15 @@
 #include "common/safe_file.h"
 
+#include "common/end_signals.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Names tried for one temporary file before the save fails.
+constexpr int TEMPORARY_TRIES = 100;
 
 int open_regular_file(const char *path)
 {
@@ -72,22 +77,47 @@ static bool write_all(int fd, const uint8_t *bytes, size_t size)
     return true;
 }
 
+// Creates a temporary file beside name under a name of this run's own (the
+// process number and a count), trying the next count while the name is
+// taken: whatever holds it belongs to another run, or to a dead one, and
+// stays. The signals are held until the handler knows the file. -1 when
+// none can be made.
+static int create_temporary_file(const char *name, std::string &tmp)
+{
+    static unsigned count;
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    for (int tries = 0; tries < TEMPORARY_TRIES; tries++) {
+        tmp = std::string(name) + "." + std::to_string(getpid()) + "-" + std::to_string(count++);
+        tmp += ".tmp";
+        sigset_t saved;
+        hold_end_signals_briefly(&saved);
+        int fd = note_temporary_file(tmp.c_str()) ? open(tmp.c_str(), flags, 0666) : -1;
+        int error = errno;
+        if (fd < 0)
+            note_temporary_file(nullptr);
+        restore_end_signals(&saved);
+        if (fd >= 0 || error != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
 bool replace_file(const char *name, const uint8_t *bytes, size_t size)
 {
-    std::string tmp = std::string(name) + ".tmp";
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = open(tmp.c_str(), flags, 0666);
-    // A stale temporary file (left by a killed run) or a link there goes,
-    // then the creation is tried once more; a directory there stays and
-    // fails it again.
-    if (fd < 0 && errno == EEXIST && unlink(tmp.c_str()) == 0)
-        fd = open(tmp.c_str(), flags, 0666);
+    std::string tmp;
+    int fd = create_temporary_file(name, tmp);
     if (fd < 0)
         return false;
     bool ok = write_all(fd, bytes, size);
     ok = close(fd) == 0 && ok;
-    if (ok && rename(tmp.c_str(), name) == 0)
-        return true;
-    unlink(tmp.c_str());
-    return false;
+    // The rename and the handler's removal exclude each other: a signal
+    // held past the rename finds no file noted.
+    sigset_t saved;
+    hold_end_signals_briefly(&saved);
+    ok = ok && rename(tmp.c_str(), name) == 0;
+    if (!ok)
+        unlink(tmp.c_str());
+    note_temporary_file(nullptr);
+    restore_end_signals(&saved);
+    return ok;
 }

@@ -19,9 +19,12 @@ FILE *open_regular_stream(const char *path);
 // holds more than max_bytes.
 bool read_regular_file(const char *path, size_t max_bytes, std::vector<uint8_t> &bytes);
 
-// Writes size bytes as the file name: into name + ".tmp", made afresh
+// Writes size bytes as the file name: into a temporary file beside it,
+// name + "." + process number + "-" + count (from 0) + ".tmp", made afresh
 // (exclusively, never through a link), then renamed over name, which may be
 // a link, a FIFO or a file with other links: the name is replaced, nothing
-// it pointed to is written. On any failure the temporary file goes and
-// whatever was at name stays as it was; returns false.
+// it pointed to is written. Runs writing one name at once each replace it
+// whole. On any failure, or a signal that ends the run, the temporary file
+// goes and whatever was at name stays as it was; returns false. No file this
+// call did not make is removed or renamed.
 bool replace_file(const char *name, const uint8_t *bytes, size_t size);

@@ -451,12 +451,12 @@ static bool make_export_dir(const std::string &dir)
 
 std::string format_export_summary(int frames)
 {
-    std::string dir = glb_export_dir;
-    if (dir.empty()) {
-        char *here = getcwd(nullptr, 0);
-        dir = here ? here : ".";
-        std::free(here);
-    }
+    // The directory as the system resolves it, when it is there to resolve.
+    std::string dir = glb_export_dir.empty() ? "." : glb_export_dir;
+    char *absolute = realpath(dir.c_str(), nullptr);
+    if (absolute)
+        dir = absolute;
+    std::free(absolute);
     return "exported " + std::to_string(frames) + " frames to <" + dir + ">";
 }
 

@@ -6,6 +6,7 @@ Pillow), the state file and a screenshot."""
 import os
 import re
 import shutil
+import signal
 import struct
 import sys
 import tempfile
@@ -230,6 +231,19 @@ class EndToEnd(unittest.TestCase):
                 gif[:6] + struct.pack("<HH", 65535, 8200) + gif[10:])
 
         check("can't allocate glb_sprite", prepare=widen_screen)
+
+    def test_signals_end_the_window_run_by_themselves(self):
+        # SIGINT, SIGTERM and SIGHUP to the window, also to a run started
+        # with SIGINT ignored (a background job of a script): the run ends
+        # by the signal (status 128 + its number in a shell), never a crash.
+        ignoring = ["sh", "-c", 'trap "" INT; exec "$0" "$@"']
+        for number in [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]:
+            for wrapper in [(), ignoring]:
+                session = self.start(["sample_bg2.gif"], wrapper=wrapper)
+                session.wait_for_panel()
+                session.process.send_signal(number)
+                status, output = session.finish()
+                self.assertEqual(status, -number, (wrapper, output[-300:]))
 
     def test_lost_display_ends_the_run_with_one_line(self):
         # The X server killed under the running program, again and again:

@@ -189,9 +189,9 @@ std::string run_palshift_body(const uint8_t *data, size_t size)
             row >= (s < BG2_SLOTS ? bg2 : pst).gradient_rows)
             problem = "slot " + std::to_string(s) + " holds row " + std::to_string(row);
     save_palshift_file();
-    if (fs::file_size("victim") != 0 || fs::exists(fs::symlink_status("last_palshift.bin.tmp")) ||
+    if (fs::file_size("victim") != 0 || !fs::is_symlink("last_palshift.bin.tmp") ||
         fs::file_size("last_palshift.bin") != 144)
-        problem = "the save went through the stale link at its temporary name, or not at all";
+        problem = "the save went through or removed the stale link beside it, or did not save";
     return chdir(old_dir) == 0 ? problem : "cannot go back to " + std::string(old_dir);
 }
 
