@@ -230,7 +230,7 @@ TEST(CommandLine, RelativeOutFromARemovedStartDirectoryIsRefused)
     const std::string options = " -export -quiet -out=";
     run_result relative = run_command(d, start + program + options + "rel");
     EXPECT_EQ(relative.status, 1);
-    EXPECT_EQ(relative.output, "bad option -out=rel : the directory it is taken from is gone\n");
+    EXPECT_EQ(relative.output, "bad option -out=rel : can't find the directory it is taken from\n");
     EXPECT_FALSE(fs::exists(d.prog + "/rel"));
     EXPECT_TRUE(read_frames(d.prog).empty());
     const std::string absolute = d.start + "/abs";

@@ -211,8 +211,9 @@ void handle_keys(gif_anim *anim, const data_set &set)
         glb_view.screen_dirty = true;
     if (glb_frame != frame || glb_zoom != zoom)
         glb_view.preview_dirty = true;
-    if (key[KEY_S]) {
-        // A signal ends the export at once, its temporary file removed.
+    // A signal come since the loop's check ends the run before an export;
+    // one that comes during the export ends it at once.
+    if (key[KEY_S] && !glb_end_signal) {
         glb_end_at_once = 1;
         show_status_note(format_export_summary(save_all_frames(anim, glb_zoom, pcx_flag)));
         save_palshift_file();

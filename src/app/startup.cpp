@@ -236,7 +236,7 @@ int run_huesmith(int argc, char **argv)
     }
     std::string start_dir = find_start_dir();
     if (start_dir.empty() && !cmd.out_dir.empty() && cmd.out_dir[0] != '/') {
-        std::printf("bad option -out=%s : the directory it is taken from is gone\n",
+        std::printf("bad option -out=%s : can't find the directory it is taken from\n",
                     cmd.out_dir.c_str());
         std::exit(1);
     }
