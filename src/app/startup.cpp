@@ -280,10 +280,11 @@ int run_huesmith(int argc, char **argv)
         std::exit(1);
     }
 
-    // Without a window the gradients are read at 32 bits, which keeps
-    // their colours whole as the window's 32 or 24 bits do.
+    // The window's threads start with the signals held, as the library's first ones did.
     if (!cmd.batch)
         hold_end_signals();
+    // Without a window the gradients are read at 32 bits, which keeps
+    // their colours whole as the window's 32 or 24 bits do.
     if (cmd.batch)
         set_color_depth(32);
     else if (!open_window()) {

@@ -91,8 +91,12 @@ static int create_temporary_file(const char *name, std::string &tmp)
         tmp += ".tmp";
         sigset_t saved;
         hold_end_signals_briefly(&saved);
-        int fd = note_temporary_file(tmp.c_str()) ? open(tmp.c_str(), flags, 0666) : -1;
-        int error = errno;
+        int fd = -1;
+        int error = ENAMETOOLONG;
+        if (note_temporary_file(tmp.c_str())) {
+            fd = open(tmp.c_str(), flags, 0666);
+            error = errno;
+        }
         if (fd < 0)
             note_temporary_file(nullptr);
         restore_end_signals(&saved);
