@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/checked_bitmap.h"
+#include "common/simd_tier.h"
 
 // One axis of a stretch as the library steps it: the destination positions
 // [beg, end) left by the clip and the source position each of them shows.
@@ -99,6 +100,14 @@ static void write_colored_run(uint8_t *out, const uint8_t *row, const int *sourc
         store_pixel<BYTES>(out + BYTES * i, uint32_t(colors[row[source[i]]]));
 }
 
+// The rule for 8-bit pixels that keep their index: each pixel is the row's
+// pixel at its source. The plain twin of the shuffles below.
+static void pick_index_run(uint8_t *out, const uint8_t *row, const int *source, int n)
+{
+    for (int i = 0; i < n; i++)
+        out[i] = row[source[i]];
+}
+
 // A stretch of 8-bit rows sixteen pixels at a time: where the sixteen
 // sources of a block lie within sixteen bytes of the row, one byte shuffle
 // of those bytes gives the block. The same for every row of a frame, so
@@ -107,16 +116,6 @@ struct shuffle_plan {
     std::vector<int> base;       // per block: its first source, or -1 (pixel by pixel)
     std::vector<uint8_t> offset; // per pixel: its source less its block's base
 };
-
-static bool can_shuffle()
-{
-#ifdef __x86_64__
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    return ssse3;
-#else
-    return false;
-#endif
-}
 
 // The plan for n destination pixels of the sources, reading rows of w bytes.
 static void plan_index_shuffles(const int *source, int n, int w, shuffle_plan *plan)
@@ -140,17 +139,18 @@ __attribute__((target("ssse3"))) static void shuffle_index_run(uint8_t *out, con
 {
     for (int b = 0; b < n / 16; b++) {
         uint8_t *o = out + 16 * b;
-        if (plan.base[size_t(b)] < 0) {
-            for (int k = 0; k < 16; k++)
-                o[k] = row[source[16 * b + k]];
+        int base = plan.base[size_t(b)];
+        if (base < 0) {
+            pick_index_run(o, row, source + 16 * b, 16);
             continue;
         }
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + plan.base[size_t(b)]));
-        __m128i order = _mm_loadu_si128(reinterpret_cast<const __m128i *>(&plan.offset[size_t(16 * b)]));
+        const uint8_t *offsets = &plan.offset[size_t(16 * b)];
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + base));
+        __m128i order = _mm_loadu_si128(reinterpret_cast<const __m128i *>(offsets));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(o), _mm_shuffle_epi8(bytes, order));
     }
-    for (int i = n / 16 * 16; i < n; i++)
-        out[i] = row[source[i]];
+    int done = n / 16 * 16;
+    pick_index_run(out + done, row, source + done, n - done);
 }
 #endif
 
@@ -169,8 +169,7 @@ static void write_index_run(uint8_t *out, const uint8_t *row, const int *source,
         return;
     }
 #endif
-    for (int i = 0; i < n; i++)
-        out[i] = row[source[i]];
+    pick_index_run(out, row, source, n);
 }
 
 // n pixels of the frame row at the sources; colors null (8-bit pixels
@@ -221,7 +220,7 @@ bool draw_frame_scaled(BITMAP *dst, preview_rect rect, BITMAP *canvas, BITMAP *f
     for (int i = first; i < last; i++)
         xs.source[size_t(i)] -= frame_x;
     shuffle_plan plan;
-    bool planned = !colors && first < last && can_shuffle();
+    bool planned = !colors && first < last && glb_simd_tier >= SIMD_SSSE3;
     if (planned)
         plan_index_shuffles(xs.source.data() + first, last - first, frame_bmp->w, &plan);
     size_t row_bytes = size_t(xs.end - xs.beg) * size_t(bytes);
