@@ -126,19 +126,21 @@ static bool write_raw_frames(const std::vector<std::vector<char>> &files)
 
 // The export against the peer, in turns within one loop (the one that went
 // second goes first the next time), so both meet the same machine.
-static void save_all_frames_at(benchmark::State &state, int pcx)
+static void save_all_frames_at(benchmark::State &state, export_format format)
 {
     export_input in;
     int zoom = int(state.range(0));
-    const char *extension = pcx ? ".pcx" : ".bmp";
+    export_options options;
+    options.format = format;
+    const char *extension = name_export_extension(format);
     std::vector<std::vector<char>> files;
     int saved = silence_stdout();
-    bool ok = build_export_input(in) && save_all_frames(&in.anim, zoom, pcx) == EXPORT_FRAMES &&
+    bool ok = build_export_input(in) && save_all_frames(&in.anim, zoom, options) == EXPORT_FRAMES &&
               read_exported_files(extension, files);
     double seconds[2] = {0, 0}; // ours, the peer's
     auto run_side = [&](int side) {
         double start = read_cpu_seconds();
-        ok = (side == 0 ? save_all_frames(&in.anim, zoom, pcx) == EXPORT_FRAMES : write_raw_frames(files)) && ok;
+        ok = (side == 0 ? save_all_frames(&in.anim, zoom, options) == EXPORT_FRAMES : write_raw_frames(files)) && ok;
         seconds[side] += read_cpu_seconds() - start;
     };
     int first = 0;
@@ -158,7 +160,7 @@ static void save_all_frames_at(benchmark::State &state, int pcx)
     report_paired_times(state, "write_raw_frames/" + std::string(extension + 1) + "/" + std::to_string(zoom),
                         seconds[0] / iterations, seconds[1] / iterations);
 }
-BENCHMARK_CAPTURE(save_all_frames_at, bmp, 0)
+BENCHMARK_CAPTURE(save_all_frames_at, bmp, EXPORT_BMP)
     ->Name("save_all_frames/bmp")->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(save_all_frames_at, pcx, 1)
+BENCHMARK_CAPTURE(save_all_frames_at, pcx, EXPORT_PCX)
     ->Name("save_all_frames/pcx")->Arg(100)->Arg(200)->Unit(benchmark::kMillisecond);

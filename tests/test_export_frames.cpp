@@ -1,101 +1,268 @@
-// Frame export: the library's files with the exact palette patched in, and files left alone.
+// Frame export: each file is the one the library would save, with the exact palette patched in;
+// the patches leave odd files alone; a frame that cannot be saved stops nothing. ctest runs this
+// program once per vector tier the machine has, so each tier's coders meet the same oracle.
 #include "support/screen_fixture.h"
+
+#include "common/simd_tier.h"
 
 using ExportTest = screen_test;
 
-// working_palette as a PCX colour table (red, green, blue) or a BMP one (blue, green, red, 0).
-static std::vector<uint8_t> palette_bytes(bool pcx)
+// working_palette as a PCX colour table: red, green, blue per entry.
+static std::vector<uint8_t> make_pcx_table()
 {
-    std::vector<uint8_t> out;
-    for (const uint8_t *rgb : working_palette)
-        pcx ? out.insert(out.end(), rgb, rgb + 3) : out.insert(out.end(), {rgb[2], rgb[1], rgb[0], 0});
-    return out;
+    std::vector<uint8_t> table;
+    for (const uint8_t *rgb : working_palette) {
+        table.push_back(rgb[0]);
+        table.push_back(rgb[1]);
+        table.push_back(rgb[2]);
+    }
+    return table;
 }
 
-// Frames past the screen, outside it or without a bitmap. S after Right and Shift-plus: the
-// zoom steps first, the palette is the last pass's, the state file has the new row.
-TEST_F(ExportTest, SaveKeyWritesTheLibrarysFilesWithTheExactPalette)
+// working_palette as a BMP colour table: blue, green, red, 0 per entry.
+static std::vector<uint8_t> make_bmp_table()
+{
+    std::vector<uint8_t> table;
+    for (const uint8_t *rgb : working_palette) {
+        table.push_back(rgb[2]);
+        table.push_back(rgb[1]);
+        table.push_back(rgb[0]);
+        table.push_back(0);
+    }
+    return table;
+}
+
+// The reference: the frame drawn on the cleared canvas, stretched to w x h and saved by the
+// library with the 6-bit palette, then its table overwritten with the exact palette (the last
+// 768 bytes of a PCX; the 1024 after the 54 header bytes of a BMP).
+static std::vector<uint8_t> save_the_library_way(const gif_frame &frame, int w, int h,
+                                                 export_format format)
+{
+    clear_to_color(glb_sprite_8bpp, 0);
+    if (frame.bmp)
+        draw_sprite(glb_sprite_8bpp, frame.bmp, frame.pos.x, frame.pos.y);
+    BITMAP *scaled = create_bitmap_ex(8, w, h);
+    stretch_blit(glb_sprite_8bpp, scaled, 0, 0, glb_sprite_8bpp->w, glb_sprite_8bpp->h, 0, 0, w, h);
+    std::string name = std::string("library") + name_export_extension(format);
+    EXPECT_EQ(save_bitmap(name.c_str(), scaled, display_palette), 0);
+    destroy_bitmap(scaled);
+    std::vector<uint8_t> bytes = read_bytes(name);
+    if (format == EXPORT_PCX) {
+        std::vector<uint8_t> table = make_pcx_table();
+        std::copy(table.begin(), table.end(), bytes.end() - 768);
+    } else {
+        std::vector<uint8_t> table = make_bmp_table();
+        std::copy(table.begin(), table.end(), bytes.begin() + 54);
+    }
+    return bytes;
+}
+
+// Random indices, a quarter of them 0 (the transparent index).
+static void fill_with_noise(BITMAP *bmp, std::mt19937 &rng)
+{
+    for (int y = 0; y < bmp->h; y++) {
+        for (int x = 0; x < bmp->w; x++) {
+            bool clear = rng() % 4 == 0;
+            bmp->line[y][x] = clear ? 0 : uint8_t(rng());
+        }
+    }
+}
+
+// Runs of 1, 2, 3 ... 70 pixels (each row starting further along), of the values 0xBE up to
+// 0xFF in turn: long runs past the PCX cap of 63, and values that need the count byte.
+static void fill_with_runs(BITMAP *bmp)
+{
+    for (int y = 0; y < bmp->h; y++) {
+        int run = y % 70;
+        int left = run + 1;
+        for (int x = 0; x < bmp->w; x++) {
+            bmp->line[y][x] = uint8_t(0xBE + run % 66);
+            left--;
+            if (left == 0) {
+                run = (run + 1) % 70;
+                left = run + 1;
+            }
+        }
+    }
+}
+
+// Each frame alone, scaled by zooms that shrink (the tenths below 100 among them), keep and
+// enlarge, in both formats: a noisy frame over the whole canvas, one half off it, one wholly
+// off it, one without a bitmap, and one of long runs.
+TEST_F(ExportTest, EachFileIsTheLibrarysWithTheExactPalette)
 {
     std::mt19937 rng(4);
-    for (auto [w, h] : {std::pair(37, 23), {64, 48}, {5, 300}})
-        for (int zoom : {1, 33, 100, 150, 200, 250, -1, -33, -100, -150, -200, -250}) {
-            int pcx = zoom < 0, fw = std::max(1, w * std::abs(zoom) / 100), fh = std::max(1, h * std::abs(zoom) / 100);
-            SCOPED_TRACE(testing::Message() << w << " x " << h << " at " << zoom);
-            make_anim(w, h, 4);
-            for (auto [i, x, y, bw, bh] : {std::array{0, 0, 0, w, h}, {1, w / 2, h / 3, w, h}, {2, w + 1, 0, 4, 4}})
-                for (int r = 0, made = add_frame(i, x, y, bw, bh, 0) != nullptr; made && r < bh; r++)
-                    std::generate_n(frames[i].bmp->line[r], bw, [&] { return rng() % 4 ? rng() : 0; });
-            std::tie(glb_zoom, glb_slot, palshift_bg2[2], pcx_flag) = std::make_tuple(std::abs(zoom) - 1, 2, 40, pcx);
-            compose_screen(&anim, bg2, ".bmp");
-            std::vector<uint8_t> table = palette_bytes(pcx);
-            key[KEY_S] = key[KEY_RIGHT] = key[KEY_LSHIFT] = key[KEY_EQUALS] = 1;
-            clear_to_color(glb_sprite_8bpp, 9);
-            handle_keys(&anim, bg2);
-            ASSERT_EQ(9, getpixel(glb_sprite_8bpp, w - 1, h - 1));
-            ASSERT_EQ(read_bytes("last_palshift.bin").at(8), 41);
-            BITMAP *lib = create_checked_bitmap(8, fw, fh);
-            for (std::string i : {"0", "1", "2", "3"}) {
-                std::string ours = "frame00" + i + (pcx ? ".pcx" : ".bmp"), theirs = "lib" + ours.substr(8);
-                const gif_frame &frame = frames[std::stoi(i)];
-                if (clear_to_color(glb_sprite_8bpp, 0), frame.bmp)
-                    draw_sprite(glb_sprite_8bpp, frame.bmp, frame.pos.x, frame.pos.y);
-                stretch_blit(glb_sprite_8bpp, lib, 0, 0, w, h, 0, 0, fw, fh);
-                ASSERT_EQ(0, save_bitmap(theirs.c_str(), lib, display_palette));
-                std::vector<uint8_t> expected = read_bytes(theirs);
-                std::copy(table.begin(), table.end(), expected.end() - (pcx ? 768 : expected.size() - 54));
-                ASSERT_EQ(read_bytes(ours), expected) << ours;
+    const int sizes[][2] = {{37, 23}, {64, 48}, {5, 300}, {200, 12}};
+    const int zooms[] = {1, 33, 51, 60, 75, 90, 93, 95, 97, 99, 100, 150, 200, 250};
+    for (const auto &size : sizes) {
+        int w = size[0];
+        int h = size[1];
+        make_anim(w, h, 5);
+        fill_with_noise(add_frame(0, 0, 0, w, h, 0), rng);
+        fill_with_noise(add_frame(1, w / 2, h / 3, w, h, 0), rng);
+        fill_with_noise(add_frame(2, w + 1, 0, 4, 4, 0), rng);
+        fill_with_runs(add_frame(4, 0, 0, w, h, 0));
+        for (int zoom : zooms) {
+            for (export_format format : {EXPORT_BMP, EXPORT_PCX}) {
+                SCOPED_TRACE(testing::Message() << w << " x " << h << " at " << zoom << " %");
+                export_options options;
+                options.format = format;
+                testing::internal::CaptureStdout();
+                ASSERT_EQ(save_all_frames(&anim, zoom, options), 5);
+                testing::internal::GetCapturedStdout();
+                int scaled_w = std::max(1, w * zoom / 100);
+                int scaled_h = std::max(1, h * zoom / 100);
+                for (int i = 0; i < 5; i++) {
+                    std::string name = "frame00" + std::to_string(i) + name_export_extension(format);
+                    std::vector<uint8_t> expected =
+                        save_the_library_way(frames[i], scaled_w, scaled_h, format);
+                    ASSERT_EQ(read_bytes(name), expected) << name;
+                }
             }
-            destroy_bitmap(lib);
         }
+    }
 }
 
+// S after Right and Shift-plus: the zoom steps first, the palette is the last pass's, the state
+// file has the new row, the format is the one the command line chose, and the canvas is only
+// measured, never drawn on.
+TEST_F(ExportTest, SaveKeyExportsAtTheNewZoomWithTheLastPassesPalette)
+{
+    std::mt19937 rng(5);
+    make_anim(40, 30, 1);
+    fill_with_noise(add_frame(0, 0, 0, 40, 30, 0), rng);
+    glb_zoom = 149;
+    glb_slot = 2;
+    palshift_bg2[2] = 40;
+    glb_export_options.format = EXPORT_PCX;
+    compose_screen(&anim, bg2, ".pcx");
+    std::vector<uint8_t> expected = save_the_library_way(frames[0], 60, 45, EXPORT_PCX);
+    key[KEY_S] = 1;
+    key[KEY_RIGHT] = 1;
+    key[KEY_LSHIFT] = 1;
+    key[KEY_EQUALS] = 1;
+    clear_to_color(glb_sprite_8bpp, 9);
+    testing::internal::CaptureStdout();
+    handle_keys(&anim, bg2);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(getpixel(glb_sprite_8bpp, 39, 29), 9);
+    EXPECT_EQ(read_bytes("frame000.pcx"), expected);
+    EXPECT_EQ(read_bytes("last_palshift.bin").at(8), 41);
+}
+
+// A BMP info header of 124 bytes has its table after it; other sizes, and files too short for
+// the table, are left as they were with a warning. A PCX is patched only behind its marker.
 TEST_F(ExportTest, PatchesWriteAtTheTableOrLeaveOddFilesAlone)
 {
-    // The BMP info header size, where byte 12 goes, the table's offset (-1: leave the file alone).
-    const struct { const char *name; size_t length; uint32_t header; int marker, patched; } cases[] = {
-        {"v5.bmp", 14 + 124 + 1024, 124, -1, 138}, {"wide.bmp", 1078, 2000, -1, -1}, {"short.bmp", 1077, 40, -1, -1},
-        {"core.bmp", 2000, 12, -1, -1}, {"wrap.bmp", 4096, 0xFFFFFFF0u, -1, -1}, {"tiny.bmp", 16, 0, -1, -1},
-        {"ok.pcx", 1000, 0, 231, 232}, {"nomark.pcx", 1000, 0, -1, -1}, {"short.pcx", 768, 0, 0, -1}};
-    for (const auto &c : cases) {
+    struct patch_case {
+        const char *name;
+        size_t length;
+        uint32_t header; // the BMP info header size, at offset 14
+        int marker;      // where the byte 12 goes; -1: nowhere
+        int patched;     // the table's offset; -1: the file is left alone
+    };
+    const patch_case cases[] = {
+        {"v5.bmp", 14 + 124 + 1024, 124, -1, 138},
+        {"wide.bmp", 1078, 2000, -1, -1},
+        {"short.bmp", 1077, 40, -1, -1},
+        {"core.bmp", 2000, 12, -1, -1},
+        {"wrap.bmp", 4096, 0xFFFFFFF0u, -1, -1},
+        {"tiny.bmp", 16, 0, -1, -1},
+        {"ok.pcx", 1000, 0, 231, 232},
+        {"nomark.pcx", 1000, 0, -1, -1},
+        {"short.pcx", 768, 0, 0, -1},
+    };
+    for (const patch_case &c : cases) {
         bool pcx = std::string(c.name).back() == 'x';
         std::vector<uint8_t> bytes(c.length, 0xAB);
-        for (int i = 0; i < 4 && c.length >= 18 && !pcx; i++)
-            bytes[14 + i] = uint8_t(c.header >> (8 * i));
+        if (!pcx && c.length >= 18) {
+            for (int i = 0; i < 4; i++)
+                bytes[14 + i] = uint8_t(c.header >> (8 * i));
+        }
         if (c.marker >= 0)
             bytes[c.marker] = 12;
         std::ofstream(c.name).write(reinterpret_cast<const char *>(bytes.data()), c.length);
         testing::internal::CaptureStdout();
-        pcx ? modify_pcx_palette(c.name) : modify_bmp_palette(c.name);
-        std::string warning = std::string(pcx ? "modify_pcx" : "modify_bmp") + "_palette() warning : bad header in <";
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.patched >= 0 ? "" : warning + c.name + ">\n");
-        if (c.patched >= 0)
-            std::copy_n(palette_bytes(pcx).begin(), pcx ? 768 : 1024, bytes.begin() + c.patched);
+        if (pcx)
+            modify_pcx_palette(c.name);
+        else
+            modify_bmp_palette(c.name);
+        std::string said = testing::internal::GetCapturedStdout();
+        std::string routine = pcx ? "modify_pcx_palette()" : "modify_bmp_palette()";
+        if (c.patched >= 0) {
+            EXPECT_EQ(said, "");
+            std::vector<uint8_t> table = pcx ? make_pcx_table() : make_bmp_table();
+            std::copy(table.begin(), table.end(), bytes.begin() + c.patched);
+        } else {
+            EXPECT_EQ(said, routine + " warning : bad header in <" + c.name + ">\n");
+        }
         EXPECT_EQ(read_bytes(c.name), bytes) << c.name;
     }
 }
 
-// An unwritable file is not patched and stops nothing; S with too big a canvas still saves and waits.
+// A directory where a frame's file goes is reported and the next frame still written. S with a
+// canvas too big to make writes nothing, says so, shows the summary as the status note for two
+// seconds, and still saves the state and waits for the key to go up.
 TEST_F(ExportTest, UnwritableFrameIsSkippedAndTooBigACanvasWritesNothing)
 {
     make_anim(6, 4, 2);
     ASSERT_EQ(mkdir("frame000.bmp", 0755), 0);
     testing::internal::CaptureStdout();
-    save_all_frames(&anim, 100, 0);
-    const std::string summary = " frames to <" + std::filesystem::current_path().string() + ">\n";
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't save <frame000.bmp>\nexported 1" + summary);
+    save_all_frames(&anim, 100, export_options{});
+    std::string summary = " frames to <" + std::filesystem::current_path().string() + ">\n";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "can't save <frame000.bmp>\nexported 1" + summary);
     EXPECT_EQ(read_bytes("frame001.bmp").size(), 1078u + 8 * 4);
-    std::tie(anim.w, anim.h, glb_zoom, key[KEY_S], key[KEY_RIGHT]) = std::make_tuple(30000, 30000, 1000, 1, 1);
+
+    anim.w = 30000;
+    anim.h = 30000;
+    glb_zoom = 1000;
+    key[KEY_S] = 1;
+    key[KEY_RIGHT] = 1;
     testing::internal::CaptureStdout();
     handle_keys(&anim, bg2);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't create save_bmp 300000 * 300000\nexported 0" + summary);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "can't create save_bmp 300000 * 300000\nexported 0" + summary);
     EXPECT_EQ(glb_status.note + "\n", "exported 0" + summary);
-    for (bool shown : {true, false}) { // the same words below the zoom line, gone two seconds on
+    for (bool shown : {true, false}) { // the words below the zoom line, gone two seconds on
         compose_screen(&anim, bg2, ".bmp");
         int lit = 0;
-        for (int y = 470; y < 490; y++)
-            lit += std::count(glb_buffer->line[y], glb_buffer->line[y] + 4 * PREVIEW_W, 0) < 4 * PREVIEW_W;
+        for (int y = 470; y < 490; y++) {
+            const uint32_t *row = reinterpret_cast<const uint32_t *>(glb_buffer->line[y]);
+            bool any = std::count(row, row + PREVIEW_W, 0u) < PREVIEW_W;
+            lit += any;
+        }
         EXPECT_EQ(lit > 0, shown);
         glb_status.clock = glb_status.note_end;
     }
-    EXPECT_EQ(std::make_pair(glb_test_releases, read_bytes("last_palshift.bin").at(0)), std::make_pair(std::vector<int>{KEY_S}, uint8_t(1)));
+    EXPECT_EQ(glb_test_releases, std::vector<int>{KEY_S});
+    EXPECT_EQ(read_bytes("last_palshift.bin").at(0), 1);
+}
+
+// The tier the processor has unless HUESMITH_SIMD caps it; a cap it lacks, or one not known,
+// falls back to what it has with one line that says so.
+TEST(SimdTier, ACapChoosesTheTierAndOneBeyondTheProcessorFallsBack)
+{
+    std::string warning;
+    EXPECT_EQ(choose_simd_tier(nullptr, SIMD_AVX512, &warning), SIMD_AVX512);
+    EXPECT_EQ(choose_simd_tier("", SIMD_SSSE3, &warning), SIMD_SSSE3);
+    EXPECT_EQ(choose_simd_tier("none", SIMD_AVX512, &warning), SIMD_NONE);
+    EXPECT_EQ(choose_simd_tier("ssse3", SIMD_AVX512, &warning), SIMD_SSSE3);
+    EXPECT_EQ(warning, "");
+    EXPECT_EQ(choose_simd_tier("avx512", SIMD_SSSE3, &warning), SIMD_SSSE3);
+    EXPECT_EQ(warning, "HUESMITH_SIMD=avx512: this processor lacks it; using ssse3");
+    EXPECT_EQ(choose_simd_tier("sse9", SIMD_NONE, &warning), SIMD_NONE);
+    EXPECT_EQ(warning, "HUESMITH_SIMD=sse9 is not none, ssse3 or avx512; using none");
+}
+
+// Under each of ctest's tier runs the tier in use is the one asked for.
+TEST(SimdTier, TheTierInUseIsTheCapWhenTheProcessorHasIt)
+{
+    const char *cap = std::getenv("HUESMITH_SIMD");
+    std::string warning;
+    simd_tier expected = choose_simd_tier(cap, detect_simd_tier(), &warning);
+    if (cap && warning.empty()) {
+        EXPECT_STREQ(name_simd_tier(glb_simd_tier), cap);
+    }
+    EXPECT_EQ(glb_simd_tier, expected);
 }

@@ -75,11 +75,11 @@ TEST_F(NothingLost, LinksAndFifosAtFrameAndStateNamesAreReplacedNotWrittenOrWait
     ASSERT_EQ(mkfifo("frame003.bmp", 0644) | mkfifo("last_palshift.bin", 0644), 0);
     auto [status, output] = run_bounded([&] {
         load_palshift_file(); // the FIFO counts as no state file
-        save_all_frames(&anim, 100, 0);
+        save_all_frames(&anim, 100, export_options{});
         save_palshift_file();
     });
     EXPECT_EQ(status, 0) << output;
-    EXPECT_EQ(output, format_export_summary(4) + "\n");
+    EXPECT_EQ(output, format_export_summary(4, "") + "\n");
     EXPECT_TRUE(read_file(outside + "victim") + read_file(outside + "hard") == "keepkeep");
     EXPECT_FALSE(fs::exists(outside + "dangling"));
     fs::remove_all(outside);
@@ -131,12 +131,12 @@ TEST_F(NothingLost, FailedSavesKeepTheOldFilesAndGoOn)
             if (c.memory)
                 setrlimit(RLIMIT_AS, &memory);
             glb_zoom = c.zoom;
-            pcx_flag = c.pcx;
+            glb_export_options.format = c.pcx ? EXPORT_PCX : EXPORT_BMP;
             key[KEY_S] = 1;
             handle_keys(&anim, bg2);
         });
         EXPECT_EQ(status, 0) << c.label;
-        EXPECT_EQ(output, "can't save <frame000" + ext + ">\ncan't save <frame001" + ext + ">\n" + format_export_summary(0) + "\n" +
+        EXPECT_EQ(output, "can't save <frame000" + ext + ">\ncan't save <frame001" + ext + ">\n" + format_export_summary(0, "") + "\n" +
                               c.state_line) << c.label;
         for (const std::string &name : names)
             EXPECT_EQ(read_file(name).size() == 144 ? "saved" : read_file(name),

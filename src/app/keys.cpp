@@ -215,7 +215,8 @@ void handle_keys(gif_anim *anim, const data_set &set)
     // one that comes during the export ends it at once.
     if (key[KEY_S] && !glb_end_signal) {
         glb_end_at_once = 1;
-        show_status_note(format_export_summary(save_all_frames(anim, glb_zoom, pcx_flag)));
+        int written = save_all_frames(anim, glb_zoom, glb_export_options);
+        show_status_note(format_export_summary(written, glb_export_options.dir));
         save_palshift_file();
         glb_end_at_once = 0;
         glb_input.wait_release(KEY_S);

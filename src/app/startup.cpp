@@ -199,7 +199,7 @@ static int export_without_window(gif_anim *anim, const data_set &set, int32_t zo
     if (!glb_sprite_8bpp)
         fail_bitmap(anim, "glb_sprite_8bpp");
     build_tint_palettes(set);
-    int written = save_all_frames(anim, zoom ? zoom : 100, pcx_flag);
+    int written = save_all_frames(anim, zoom ? zoom : 100, glb_export_options);
     int status = written == anim->num_frames ? 0 : 1;
     destroy_gif_anim(anim);
     destroy_bitmap(glb_sprite_8bpp);
@@ -246,10 +246,11 @@ int run_huesmith(int argc, char **argv)
     change_to_program_dir(argv[0]);
 
     pcx_flag = cmd.pcx ? 1 : 0;
-    const char *save_extension = pcx_flag ? ".pcx" : ".bmp";
+    glb_export_options.format = pcx_flag ? EXPORT_PCX : EXPORT_BMP;
+    const char *save_extension = name_export_extension(glb_export_options.format);
     const data_set &set = cmd.pst ? pst : bg2;
     if (!cmd.out_dir.empty())
-        glb_export_dir = join_path(start_dir, cmd.out_dir);
+        glb_export_options.dir = join_path(start_dir, cmd.out_dir);
 
     load_palshift_file();
     for (const auto &tint : cmd.tints)

@@ -87,6 +87,7 @@ struct screen_test : ::testing::Test {
         glb_frame = 0;
         glb_zoom = 100;
         pcx_flag = 0;
+        glb_export_options = export_options{};
         std::fill_n(palshift_bg2, BG2_SLOTS, 0);
         std::fill_n(palshift_pst, PST_SLOTS, 0);
         frames.assign(n, gif_frame{});
