@@ -113,7 +113,8 @@ TEST_F(ExportTest, EachFileIsTheLibrarysWithTheExactPalette)
                 int scaled_w = std::max(1, w * zoom / 100);
                 int scaled_h = std::max(1, h * zoom / 100);
                 for (int i = 0; i < 5; i++) {
-                    std::string name = "frame00" + std::to_string(i) + name_export_extension(format);
+                    std::string extension = name_export_extension(format);
+                    std::string name = "frame00" + std::to_string(i) + extension;
                     std::vector<uint8_t> expected =
                         save_the_library_way(frames[i], scaled_w, scaled_h, format);
                     ASSERT_EQ(read_bytes(name), expected) << name;

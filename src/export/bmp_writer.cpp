@@ -66,7 +66,8 @@ size_t encode_bmp_file(BITMAP *bmp, std::vector<uint8_t> &out)
         out.insert(out.end(), padding, 0);
     }
     std::array<uint8_t, BMP_TABLE_BYTES> table = make_bmp_table();
-    std::copy(table.begin(), table.end(), out.begin() + BMP_HEADER_SIZE_OFFSET + BMP_MIN_INFO_HEADER);
+    long table_at = BMP_HEADER_SIZE_OFFSET + BMP_MIN_INFO_HEADER;
+    std::copy(table.begin(), table.end(), out.begin() + table_at);
     return out.size();
 }
 

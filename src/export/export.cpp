@@ -126,7 +126,8 @@ static int write_frames(const gif_anim *anim, int zoom, const export_options &op
     for (int32_t i = 0; i < anim->num_frames; i++) {
         char name[32];
         snprintf(name, sizeof name, "frame%03i%s", static_cast<int>(i), writer.extension);
-        written += save_export_frame(anim->frames[i], save_bmp, (dir + name).c_str(), writer, bytes);
+        std::string path = dir + name;
+        written += save_export_frame(anim->frames[i], save_bmp, path.c_str(), writer, bytes);
     }
     destroy_bitmap(save_bmp);
     return written;

@@ -143,7 +143,9 @@ compress_pcx_runs(const uint8_t *row, int x, int w, uint8_t *&out)
         uint64_t held = runs == 64 ? ~0ull : (1ull << runs) - 1;
         __m512i first = _mm512_maskz_compress_epi8(starts, lanes);
         __m512i values = _mm512_maskz_compress_epi8(starts, pixels);
-        __m512i after = _mm512_mask_compress_epi8(_mm512_set1_epi8(char(coded)), starts & ~1ull, lanes);
+        // Each run's end: the next run's start, and for the last the end of what is coded.
+        __m512i block_end = _mm512_set1_epi8(char(coded));
+        __m512i after = _mm512_mask_compress_epi8(block_end, starts & ~1ull, lanes);
         __m512i lengths = _mm512_sub_epi8(after, first);
         uint64_t longer = _mm512_cmpgt_epu8_mask(lengths, one);
         uint64_t escaped = _mm512_cmpge_epu8_mask(values, top);
