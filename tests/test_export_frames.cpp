@@ -7,27 +7,16 @@
 
 using ExportTest = screen_test;
 
-// working_palette as a PCX colour table: red, green, blue per entry.
-static std::vector<uint8_t> make_pcx_table()
+// working_palette as the format's colour table: red, green, blue per entry in a PCX; blue,
+// green, red, 0 in a BMP.
+static std::vector<uint8_t> make_table(export_format format)
 {
     std::vector<uint8_t> table;
     for (const uint8_t *rgb : working_palette) {
-        table.push_back(rgb[0]);
-        table.push_back(rgb[1]);
-        table.push_back(rgb[2]);
-    }
-    return table;
-}
-
-// working_palette as a BMP colour table: blue, green, red, 0 per entry.
-static std::vector<uint8_t> make_bmp_table()
-{
-    std::vector<uint8_t> table;
-    for (const uint8_t *rgb : working_palette) {
-        table.push_back(rgb[2]);
-        table.push_back(rgb[1]);
-        table.push_back(rgb[0]);
-        table.push_back(0);
+        if (format == EXPORT_PCX)
+            table.insert(table.end(), {rgb[0], rgb[1], rgb[2]});
+        else
+            table.insert(table.end(), {rgb[2], rgb[1], rgb[0], 0});
     }
     return table;
 }
@@ -47,13 +36,9 @@ static std::vector<uint8_t> save_the_library_way(const gif_frame &frame, int w, 
     EXPECT_EQ(save_bitmap(name.c_str(), scaled, display_palette), 0);
     destroy_bitmap(scaled);
     std::vector<uint8_t> bytes = read_bytes(name);
-    if (format == EXPORT_PCX) {
-        std::vector<uint8_t> table = make_pcx_table();
-        std::copy(table.begin(), table.end(), bytes.end() - 768);
-    } else {
-        std::vector<uint8_t> table = make_bmp_table();
-        std::copy(table.begin(), table.end(), bytes.begin() + 54);
-    }
+    std::vector<uint8_t> table = make_table(format);
+    size_t table_at = format == EXPORT_PCX ? bytes.size() - 768 : 54;
+    std::copy(table.begin(), table.end(), bytes.begin() + table_at);
     return bytes;
 }
 
@@ -192,7 +177,7 @@ TEST_F(ExportTest, PatchesWriteAtTheTableOrLeaveOddFilesAlone)
         std::string routine = pcx ? "modify_pcx_palette()" : "modify_bmp_palette()";
         if (c.patched >= 0) {
             EXPECT_EQ(said, "");
-            std::vector<uint8_t> table = pcx ? make_pcx_table() : make_bmp_table();
+            std::vector<uint8_t> table = make_table(pcx ? EXPORT_PCX : EXPORT_BMP);
             std::copy(table.begin(), table.end(), bytes.begin() + c.patched);
         } else {
             EXPECT_EQ(said, routine + " warning : bad header in <" + c.name + ">\n");
