@@ -1,5 +1,5 @@
-// Valid, corrupt and cut streams through the LZW fuzz body, and hostile
-// inputs through the fuzz targets' bodies.
+// The LZW decoder against the plain one in tests/support on valid, corrupt
+// and cut streams, and every kept fuzz input through its target's body.
 #include "support/checks.h"
 
 #include <filesystem>
@@ -7,63 +7,144 @@
 #include <gtest/gtest.h>
 #include <random>
 
-// Kinds: 0 valid streams of every code size, at times with more or fewer
-// pixels than the target; 1 long runs filling the table; 2 a run ending just
-// before the bitmap's end, where whole-word copies no longer fit; 3 codes up
-// to the next free one, clears, ends and wild codes; 4 random bytes.
-TEST(GifDecoder, EveryKindOfStreamMatchesThePlainDecoder)
+namespace {
+
+// Random numbers below n.
+struct picker {
+    std::mt19937 rng;
+    int pick(int n) { return int(rng() % unsigned(n)); }
+};
+
+// Pixels a valid stream encodes. Kind 0: short runs and noise; kind 1: long
+// runs that fill the table; kind 2: one change of index near the end, where
+// whole-word copies no longer fit.
+byte_list make_stream_pixels(picker &p, int kind, int count, int colours, int seed)
 {
-    std::mt19937 rng(7);
-    auto pick = [&](int n) { return int(rng() % unsigned(n)); };
-    const int counts[] = {400, 40, 240, 1200, 300};
-    for (int kind = 0; kind < 5; kind++)
-        for (int i = 0; i < counts[kind]; i++) {
-            int size = kind == 0 && i < 12 ? i : kind < 3 ? 2 + pick(7) : pick(12);
-            int w = kind == 1 ? 200 : kind == 2 ? 30 + i / 4 + (1 << i % 4) : pick(60) + (kind < 3);
-            int h = kind == 1 ? 150 : kind == 2 ? 1 + i % 2 : pick(40) + (kind < 3), run = 30 + i / 4;
-            std::vector<int> codes{1 << size};
-            byte_list pixels, data;
-            for (int p = 0, n = w * h + (kind == 0 && !pick(4) ? pick(50) - 4 : 0); kind < 3 && p < n; p++)
-                pixels.push_back(uint8_t((kind == 2 ? p >= run : kind == 1 ? p / (1 + i * 13) + !pick(50)
-                                                                : pick(3) ? p / 17 : pick(256)) % (1 << std::min(size, 8))));
-            for (int n = pick(6000), next = codes[0] + 2, wild = pick(40); kind == 3 && n > 0; n--) {
-                int roll = pick(1000);
-                codes.push_back(roll < wild ? pick(4096) : roll < wild + 3 ? codes[0] : pick(std::min(next, 4095) + 1));
-                next = codes.back() == codes[0] ? codes[0] + 2 : next + (next < 4096);
-            }
-            codes.push_back(codes[0] + (pick(4) > 0)); // mostly an end code
-            for (int n = pick(600); kind == 4 && n > 0; n--)
-                data.push_back(uint8_t(rng()));
-            data = kind < 3 ? encode_gif_lzw(pixels, size) : kind == 3 ? pack_gif_codes(codes, size) : data;
-            // Sub-blocks of any size, mostly a terminator, bytes of what follows
-            // the image, and now and then the file's end inside.
-            byte_list input = {uint8_t(size), uint8_t(w), uint8_t(h), uint8_t(kind == 2 ? 0 : pick(4)),
-                               uint8_t(pick(3) ? pick(4) : pick(256))};
-            append_sub_blocks(input, data, size_t(1 + pick(255)));
-            for (int n = pick(8) ? 0 : -1, extra = pick(6); n < extra; n++)
-                n < 0 ? input.pop_back() : input.push_back(uint8_t(rng()));
-            if (kind >= 3 && !pick(7))
-                input.resize(5 + pick(int(input.size()) - 4));
-            ASSERT_EQ(run_lzw_body(input.data(), input.size()), "") << "kind " << kind << ", case " << i;
-        }
+    byte_list pixels;
+    for (int i = 0; i < count; i++) {
+        int value = 0;
+        if (kind == 0)
+            value = p.pick(3) > 0 ? i / 17 : p.pick(256);
+        if (kind == 1)
+            value = i / (1 + seed * 13) + (p.pick(50) == 0 ? 1 : 0);
+        if (kind == 2)
+            value = i >= 30 + seed / 4 ? 1 : 0;
+        pixels.push_back(uint8_t(value % colours));
+    }
+    return pixels;
 }
 
-// The kept inputs, the suite's files (written by other encoders) and a
-// bitmap header of 12 x 116 at 24 bits with 12 bytes of pixels.
+// Codes up to the next free one, now and then a clear code or a wild code
+// anywhere in 0..4095, then mostly an end code.
+byte_list make_corrupt_codes(picker &p, int code_size)
+{
+    const int clear = 1 << code_size;
+    std::vector<int> codes = {clear};
+    int next = clear + 2;
+    int wild = p.pick(40);
+    for (int n = p.pick(6000); n > 0; n--) {
+        int roll = p.pick(1000);
+        int code = p.pick(std::min(next, 4095) + 1);
+        if (roll < wild)
+            code = p.pick(4096);
+        else if (roll < wild + 3)
+            code = clear;
+        codes.push_back(code);
+        if (code == clear)
+            next = clear + 2;
+        else if (next < 4096)
+            next++;
+    }
+    codes.push_back(p.pick(4) > 0 ? clear + 1 : clear);
+    return pack_gif_codes(codes, code_size);
+}
+
+// Kinds 0..2 valid streams (at times of more or fewer pixels than kept),
+// 3 corrupt codes, 4 random bytes; each in sub-blocks of any size, mostly
+// with a terminator and bytes of what follows, at times cut anywhere.
+TEST(GifDecoder, EveryKindOfStreamMatchesThePlainDecoder)
+{
+    picker p{std::mt19937(7)};
+    const int counts[] = {400, 40, 240, 1200, 300};
+    for (int kind = 0; kind < 5; kind++) {
+        for (int i = 0; i < counts[kind]; i++) {
+            int size = kind < 3 ? 2 + p.pick(7) : p.pick(12);
+            if (kind == 0 && i < 12)
+                size = i;
+            int w = p.pick(60) + 1;
+            int h = p.pick(40) + 1;
+            if (kind == 1) {
+                w = 200;
+                h = 150;
+            }
+            if (kind == 2) {
+                w = 30 + i / 4 + (1 << i % 4);
+                h = 1 + i % 2;
+            }
+            byte_list data;
+            if (kind < 3) {
+                int count = w * h;
+                if (kind == 0 && p.pick(4) == 0)
+                    count += p.pick(50) - 4;
+                int colours = 1 << std::min(size, 8);
+                data = encode_gif_lzw(make_stream_pixels(p, kind, count, colours, i), size);
+            }
+            if (kind == 3)
+                data = make_corrupt_codes(p, size);
+            for (int n = kind == 4 ? p.pick(600) : 0; n > 0; n--)
+                data.push_back(uint8_t(p.rng()));
+            int flags = kind == 2 ? 1 : p.pick(4);
+            byte_list input = {uint8_t(size), uint8_t(w), uint8_t(h), uint8_t(flags), 0};
+            append_sub_blocks(input, data, size_t(1 + p.pick(255)));
+            if (p.pick(8) == 0)
+                input.pop_back(); // no terminator
+            for (int n = p.pick(6); n > 0; n--)
+                input.push_back(uint8_t(p.rng()));
+            if (kind >= 3 && p.pick(7) == 0)
+                input.resize(size_t(5 + p.pick(int(input.size()) - 4)));
+            std::string where = "kind " + std::to_string(kind) + ", case " + std::to_string(i);
+            ASSERT_EQ(run_lzw_body(input.data(), input.size()), "") << where;
+        }
+    }
+}
+
+byte_list read_file_bytes(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return byte_list((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The kept inputs, and the suite's files (written by other encoders).
 TEST(GifDecoder, EveryKeptFuzzInputPassesItsTargetsChecks)
 {
-    byte_list lying = {'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 12, 0, 0, 0, 116, 0, 0, 0, 1, 0, 24};
-    lying.resize(54), lying.resize(66, 9);
-    EXPECT_EQ(run_palette_body(lying.data(), lying.size()), "");
     std::string kept = std::string(HUESMITH_SOURCE_DIR) + "/fuzz/regressions/";
-    for (auto [dir, body] : {std::pair{kept + "gif", run_gif_body}, {GIF_SUITE_DIR, run_gif_body},
-                             {kept + "palshift", run_palshift_body}, {kept + "palette", run_palette_body},
-                             {kept + "lzw", run_lzw_body}})
-        for (const auto &entry : std::filesystem::directory_iterator(dir)) {
+    struct target {
+        std::string dir;
+        std::string (*body)(const uint8_t *, size_t);
+    };
+    const target targets[] = {
+        {kept + "gif", run_gif_body},         {GIF_SUITE_DIR, run_gif_body},
+        {kept + "palshift", run_palshift_body}, {kept + "palette", run_palette_body},
+        {kept + "lzw", run_lzw_body},
+    };
+    for (const target &t : targets) {
+        for (const auto &entry : std::filesystem::directory_iterator(t.dir)) {
             if (!entry.is_regular_file())
                 continue; // the suite's expected frames
-            std::ifstream in(entry.path(), std::ios::binary);
-            byte_list bytes((std::istreambuf_iterator<char>(in)), {});
-            EXPECT_EQ(body(bytes.data(), bytes.size()), "") << entry.path();
+            byte_list bytes = read_file_bytes(entry.path());
+            EXPECT_EQ(t.body(bytes.data(), bytes.size()), "") << entry.path();
         }
+    }
 }
+
+// A bitmap header of 12 x 116 at 24 bits with 12 bytes of pixels.
+TEST(GifDecoder, LyingBitmapHeaderLoadsNoFurtherThanItsBytes)
+{
+    byte_list lying = {'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
+                       12,  0,   0,  0, 116, 0, 0, 0, 1, 0, 24};
+    lying.resize(54);
+    lying.resize(66, 9);
+    EXPECT_EQ(run_palette_body(lying.data(), lying.size()), "");
+}
+
+} // namespace

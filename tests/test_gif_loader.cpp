@@ -1,58 +1,140 @@
 // The reader on files whose frames are known, and on hostile ones: it loads
-// them or returns null, never allocating what a header merely claims.
+// them or returns null, never holding more than its budget, and never what
+// a header merely claims or what lies outside the logical screen.
 #include "gif/gif_anim.h"
 #include "support/checks.h"
 
-#include <deque>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
-// Screen 3 x 1, background 3: {0 0 0} left by disposal d1; a 3 x 2 image at
-// x 1 with a local table, past the right and bottom edges, transparent (2)
-// in places, left by d2; an all-transparent image showing the canvas they
-// left (3 puts back what was there). Without a global table: no slot, fill 0.
+// Disposal d1 = d % 4 for the first image and d2 = d / 4 for the second.
+// Screen 3 x 1, background 3. Image 0: {0 0 0}. Image 1: 3 x 2 at x 1 with
+// a local table, reaching past the right and bottom edges, transparent (2)
+// in places. Image 2: all transparent, showing the canvas they left.
 TEST(GifLoader, DisposalsTransparencyAndPaletteSlots)
 {
     for (int d = 0; d < 16; d++) {
-        std::vector<gif_rgb> global = test_colours(2), local = test_colours(2);
-        byte_list gif = make_gif_screen(3, 1, global, 3), slots(780);
-        append_gce(gif, d % 4, -1, 7);
+        int d1 = d % 4;
+        int d2 = d / 4;
+        std::vector<gif_rgb> global = test_colours(2);
+        std::vector<gif_rgb> local = test_colours(2);
+        byte_list gif = make_gif_screen(3, 1, global, 3);
+        append_gce(gif, d1, -1, 7);
         append_gif_image(gif, 0, 0, 3, 1, {}, 2, {0, 0, 0});
-        append_gce(gif, d / 4, 2);
+        append_gce(gif, d2, 2);
         append_gif_image(gif, 1, 0, 3, 2, local, 2, {1, 2, 1, 2, 1, 2});
         append_gce(gif, 0, 2);
         append_gif_image(gif, 0, 0, 3, 1, {}, 2, {2, 2, 2});
         gif_anim *anim = load_gif_bytes(gif);
-        ASSERT_TRUE(anim && anim->num_frames == 3 && anim->num_palettes == 2);
-        memcpy(slots.data(), global.data(), 12), memcpy(&slots[768], local.data(), 12);
-        uint8_t c1 = d % 4 < 2 ? 0 : 3, c2 = d / 4 < 2 ? 1 : d / 4 == 2 ? 3 : c1, c3 = d / 4 == 2 ? 3 : c1;
-        EXPECT_EQ(read_frame_pixels(anim, 1), (byte_list{1, c1, 1, 3, 1, 3})) << d;
-        EXPECT_EQ(read_frame_pixels(anim, 2), (byte_list{c1, c2, c3})) << d;
-        EXPECT_EQ(byte_list(anim->palettes, anim->palettes + 780), slots);
+        ASSERT_TRUE(anim != nullptr);
+        ASSERT_EQ(anim->num_frames, 3);
+        ASSERT_EQ(anim->num_palettes, 2);
+
+        // Disposal 2 clears to the background; 3 puts back what was there,
+        // which for image 0 is the background too.
+        uint8_t after_0 = d1 >= 2 ? 3 : 0;
+        uint8_t x1_after_1 = 1;
+        uint8_t x2_after_1 = after_0;
+        if (d2 == 2) {
+            x1_after_1 = 3;
+            x2_after_1 = 3;
+        }
+        if (d2 == 3)
+            x1_after_1 = after_0;
+        // Frame 1 keeps only its part inside the screen: x 1 and 2 of row 0.
+        EXPECT_EQ(read_frame_pixels(anim, 1), (byte_list{1, after_0})) << d;
+        EXPECT_EQ(read_frame_pixels(anim, 2), (byte_list{after_0, x1_after_1, x2_after_1})) << d;
+
+        byte_list slots(2 * GIF_PALETTE_BYTES, 0);
+        memcpy(slots.data(), global.data(), 12);
+        memcpy(&slots[GIF_PALETTE_BYTES], local.data(), 12);
+        EXPECT_EQ(byte_list(anim->palettes, anim->palettes + slots.size()), slots);
+
         const gif_frame *f = anim->frames;
-        EXPECT_EQ((std::vector<int>{f[0].pal, f[0].delay, f[0].trans, f[1].pal, f[1].pos.x, f[1].h, f[2].pal, f[2].trans}),
-                  (std::vector<int>{0, 7, -1, 1, 1, 2, 0, 2}));
+        EXPECT_EQ(f[0].pal, 0);
+        EXPECT_EQ(f[0].delay, 7);
+        EXPECT_EQ(f[0].trans, -1);
+        EXPECT_EQ(f[0].disposal, d1);
+        EXPECT_EQ(f[1].pal, 1);
+        EXPECT_EQ(f[1].pos.x, 1);
+        EXPECT_EQ(f[1].w, 3);
+        EXPECT_EQ(f[1].h, 2);
+        EXPECT_EQ(f[1].disposal, d2);
+        EXPECT_EQ(f[2].pal, 0);
+        EXPECT_EQ(f[2].trans, 2);
+        EXPECT_EQ(f[2].disposal, 0);
         destroy_gif_anim(anim);
     }
-    byte_list gif = make_gif_screen(2, 1, test_colours(0), 5); // pal -1, slot 0 local, slot 1 zeros
+}
+
+// Without a global table: no slot for plain images, local tables from slot
+// 0, one zero slot more, and a fill of 0.
+TEST(GifLoader, NoGlobalTable)
+{
+    byte_list gif = make_gif_screen(2, 1, test_colours(0), 5);
     append_gif_image(gif, 1, 0, 1, 1, {}, 2, {1});
     append_gif_image(gif, 1, 0, 1, 1, test_colours(1), 2, {1});
     append_gce(gif, 0, 1);
     append_gif_image(gif, 0, 0, 2, 1, {}, 2, {1, 1});
     gif_anim *anim = load_gif_bytes(gif);
-    ASSERT_TRUE(anim && anim->num_palettes == 2);
-    EXPECT_EQ((std::vector<int>{anim->frames[0].pal, anim->frames[1].pal, anim->frames[2].pal, anim->palettes[768],
-                                anim->palettes[1535], read_frame_pixels(anim, 2)[0]}),
-              (std::vector<int>{-1, 0, -1, 0, 0, 0}));
+    ASSERT_TRUE(anim != nullptr);
+    ASSERT_EQ(anim->num_palettes, 2);
+    EXPECT_EQ(anim->frames[0].pal, -1);
+    EXPECT_EQ(anim->frames[1].pal, 0);
+    EXPECT_EQ(anim->frames[2].pal, -1);
+    EXPECT_EQ(anim->palettes[GIF_PALETTE_BYTES], 0);
+    EXPECT_EQ(anim->palettes[2 * GIF_PALETTE_BYTES - 1], 0);
+    EXPECT_EQ(read_frame_pixels(anim, 2)[0], 0);
     destroy_gif_anim(anim);
+}
+
+// The loop count of a NETSCAPE2.0 extension, and its absence.
+TEST(GifLoader, LoopCount)
+{
+    const byte_list name = {'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'};
+    byte_list looping = make_gif_screen(1, 1, test_colours(1), 0);
+    append_extension(looping, 0xFF, name, {1, 0x34, 0x12});
+    append_gif_image(looping, 0, 0, 1, 1, {}, 2, {1});
+    byte_list plain = make_gif_screen(1, 1, test_colours(1), 0);
+    append_extension(plain, 0xFF, {'a', 'p', 'p'}, {1, 5, 0});
+    append_gif_image(plain, 0, 0, 1, 1, {}, 2, {1});
+    gif_anim *anim = load_gif_bytes(looping);
+    ASSERT_TRUE(anim != nullptr);
+    EXPECT_EQ(anim->loop_count, 0x1234);
+    destroy_gif_anim(anim);
+    anim = load_gif_bytes(plain);
+    ASSERT_TRUE(anim != nullptr);
+    EXPECT_EQ(anim->loop_count, GIF_NO_LOOP_EXTENSION);
+    destroy_gif_anim(anim);
+}
+
+// The file as the program sees it, a frame and the warning on standard
+// error its load prints.
+std::string load_warning(const byte_list &gif)
+{
+    testing::internal::CaptureStderr();
+    gif_anim *anim = load_gif_bytes(gif);
+    destroy_gif_anim(anim);
+    return testing::internal::GetCapturedStderr();
+}
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
 }
 
 // Skipped blocks and a control block before a plain image, then an
 // interlaced one with a local table, cut anywhere: whole images as in the
-// whole file, whose trace shows those blocks and the table (the lines of
-// plain images are checked with the program's start-up).
+// whole file, and an image whose data the cut reaches named as cut. The
+// trace shows those blocks and the table (the lines of plain images are
+// checked with the program's start-up).
 TEST(GifLoader, TraceAndEveryTruncation)
 {
     byte_list gif = make_gif_screen(8, 6, test_colours(1), 1);
@@ -60,86 +142,251 @@ TEST(GifLoader, TraceAndEveryTruncation)
     append_extension(gif, 0xFF, {'a', 'p', 'p'}, {1, 2});
     append_gce(gif, 0, 1, 25);
     std::vector<size_t> ends = {gif.size()}; // where each part ends
-    append_gif_image(gif, 0, 0, 8, 6, {}, 2, make_pixels(8, 6, 2, 0)), ends.push_back(gif.size());
-    append_gif_image(gif, 2, 1, 4, 3, test_colours(2), 2, make_pixels(4, 3, 4, 1), true), ends.push_back(gif.size());
-    gif.push_back(0x3B), ends.push_back(gif.size());
+    append_gif_image(gif, 0, 0, 8, 6, {}, 2, make_pixels(8, 6, 2, 0));
+    ends.push_back(gif.size());
+    append_gif_image(gif, 2, 1, 4, 3, test_colours(2), 2, make_pixels(4, 3, 4, 1), true);
+    ends.push_back(gif.size());
+    gif.push_back(0x3B);
+    ends.push_back(gif.size());
+    // Where each image's data starts, after its code size byte.
+    const size_t data[2] = {ends[0] + 11, ends[1] + 11 + 12};
+
     testing::internal::CaptureStdout();
     gif_anim *whole = load_gif_bytes(gif, false);
-    std::string trace = testing::internal::GetCapturedStdout(), skip = "\n\n0x21 Extension Block\n   ???? 0x";
-    for (std::string part : {skip + "FE Skip that block\n" + skip + "FF Skip that block\n\n\n0x21 Extension Block\n   0xF9 "
-                             "Graphic Control extension\n0x2C", std::string("local_palette_flag = 1\n   reading local "
-                             "palette, size = 4\nsub_bmp"), std::string(".pal   = 0\n   .trans = 1\n   .delay = 25\n")})
-        EXPECT_NE(trace.find(part), std::string::npos) << part;
-    const size_t data[2] = {ends[0] + 11, ends[1] + 11 + 12}; // after the code size bytes
-    for (size_t cut = 0; whole && cut <= gif.size(); cut++) {
-        gif_anim *anim = load_gif_bytes(byte_list(gif.begin(), gif.begin() + long(cut)));
+    std::string trace = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(whole != nullptr);
+    const std::string skip = "\n\n0x21 Extension Block\n   ???? 0x";
+    EXPECT_TRUE(contains(trace, skip + "FE Skip that block\n" + skip + "FF Skip that block\n"));
+    EXPECT_TRUE(contains(trace, "   0xF9 Graphic Control extension\n0x2C"));
+    EXPECT_TRUE(contains(trace, "local_palette_flag = 1\n   reading local palette, size = 4\n"));
+    EXPECT_TRUE(contains(trace, ".pal   = 0\n   .trans = 1\n   .delay = 25\n"));
+
+    for (size_t cut = 0; cut <= gif.size(); cut++) {
+        byte_list part(gif.begin(), gif.begin() + long(cut));
+        gif_anim *anim = load_gif_bytes(part);
         bool in_data = (cut >= data[0] && cut <= ends[1]) || (cut >= data[1] && cut <= ends[2]);
-        ASSERT_TRUE(anim || !(in_data || std::count(ends.begin(), ends.end(), cut))) << cut;
-        EXPECT_EQ(anim ? check_gif_anim(anim) : "", "") << cut;
-        EXPECT_EQ(anim ? anim->num_frames : 0, anim ? (cut >= data[0]) + (cut >= data[1]) : 0) << cut;
-        for (int k = 0; anim && k < 2 && cut >= ends[size_t(k) + 1]; ++k)
+        bool at_end = std::count(ends.begin(), ends.end(), cut) > 0;
+        if (in_data || at_end) {
+            ASSERT_TRUE(anim != nullptr) << cut;
+        }
+        if (!anim)
+            continue;
+        EXPECT_EQ(check_gif_anim(anim), "") << cut;
+        int frames = int(cut >= data[0]) + int(cut >= data[1]);
+        EXPECT_EQ(anim->num_frames, frames) << cut;
+        // The last data byte holds the end code's last bits.
+        int cut_frame = -1;
+        for (int k = 0; k < 2; k++)
+            if (cut >= data[k] && cut + 2 <= ends[size_t(k) + 1])
+                cut_frame = k;
+        EXPECT_EQ(anim->cut_frame, cut_frame) << cut;
+        for (int k = 0; k < 2; k++) {
+            if (cut < ends[size_t(k) + 1])
+                continue;
             EXPECT_EQ(read_frame_pixels(anim, k), read_frame_pixels(whole, k)) << cut;
+        }
         destroy_gif_anim(anim);
     }
     destroy_gif_anim(whole);
+
+    std::string warning = load_warning(byte_list(gif.begin(), gif.begin() + long(data[1] + 3)));
+    EXPECT_EQ(std::count(warning.begin(), warning.end(), '\n'), 1) << warning;
+    EXPECT_TRUE(contains(warning, "input.gif ends early, frame 1 is incomplete")) << warning;
+    EXPECT_EQ(load_warning(gif), "");
 }
 
-// Each file ends in the 2 x 2 image {1, 2, 3, 0}: the frames before it as
-// given (empty ones unchecked), and none when the file may fail to load.
+// A GIF whose frames are given (empty: not checked), or none when the
+// file may fail to load.
+struct hostile_case {
+    byte_list gif;
+    std::vector<byte_list> frames;
+};
+
+// Each file ends in the 2 x 2 image {1, 2, 3, 0}.
 TEST(GifLoader, HostileSizesCodesAndBlocks)
 {
-    const byte_list last = {1, 2, 3, 0}, tall = make_pixels(1, 65535, 4, 3), pixels = make_pixels(4, 4, 4, 1);
-    std::deque<std::tuple<byte_list, std::vector<byte_list>>> cases;
-    auto add = [&](unsigned w, unsigned h, std::vector<byte_list> want) {
-        return &std::get<0>(cases.emplace_back(make_gif_screen(w, h, test_colours(2), 1), want));
-    };
-    append_gif_image(*add(1, 65535, {tall, last}), 0, 0, 1, 65535, {}, 2, tall);
+    const byte_list last = {1, 2, 3, 0};
+    const byte_list tall = make_pixels(1, 65535, 4, 3);
+    const byte_list pixels = make_pixels(4, 4, 4, 1);
+    std::vector<hostile_case> cases;
+
+    // The last image keeps its column inside the 1-pixel-wide screen.
+    hostile_case tall_screen{make_gif_screen(1, 65535, test_colours(2), 1), {tall, {1, 3}}};
+    append_gif_image(tall_screen.gif, 0, 0, 1, 65535, {}, 2, tall);
+    cases.push_back(tall_screen);
     // Images of zero size or past the screen.
-    for (auto p : {std::vector<unsigned>{0, 0, 0, 3}, {0, 0, 3, 0}, {3, 3, 4, 4}, {65535, 65535, 1, 1}, {65534, 0, 3, 3}})
-        append_gif_image(*add(4, 4, {{}, last}), p[0], p[1], p[2], p[3], {}, 2,
-                         make_pixels(std::min(p[2], 8u), std::min(p[3], 8u), 4, 2));
-    // Above 11 the image stays the background; 11 still decodes; codes past
-    // the table at width 12, never clearing.
+    const unsigned rects[5][4] = {
+        {0, 0, 0, 3}, {0, 0, 3, 0}, {3, 3, 4, 4}, {65535, 65535, 1, 1}, {65534, 0, 3, 3},
+    };
+    for (const auto &r : rects) {
+        hostile_case c{make_gif_screen(4, 4, test_colours(2), 1), {{}, last}};
+        byte_list image = make_pixels(int(std::min(r[2], 8u)), int(std::min(r[3], 8u)), 4, 2);
+        append_gif_image(c.gif, r[0], r[1], r[2], r[3], {}, 2, image);
+        cases.push_back(c);
+    }
+    // Above 11 the image stays the background; 11 still decodes; at 8,
+    // codes past the table at width 12, never clearing.
     for (int size : {11, 12, 8}) {
-        byte_list *gif = add(4, 4, {size == 11 ? pixels : size > 11 ? byte_list(16, 1) : byte_list(), last});
-        append_gif_descriptor(*gif, 0, 0, 4, 4, {}, size);
-        append_sub_blocks(*gif, size == 8 ? byte_list(20000, 0xFE) : encode_gif_lzw(pixels, 11));
+        hostile_case c{make_gif_screen(4, 4, test_colours(2), 1), {{}, last}};
+        if (size == 11)
+            c.frames[0] = pixels;
+        if (size == 12)
+            c.frames[0] = byte_list(16, 1);
+        append_gif_descriptor(c.gif, 0, 0, 4, 4, {}, size);
+        if (size == 8)
+            append_sub_blocks(c.gif, byte_list(20000, 0xFE));
+        else
+            append_sub_blocks(c.gif, encode_gif_lzw(pixels, 11));
+        cases.push_back(c);
     }
     // Thousands of extensions before one image (the last control block,
-    // transparent 2, wins), and extensions that never end.
-    byte_list *many = add(2, 2, {{1, 1, 3, 0}});
-    while (many->size() < 200000)
-        append_gce(*many, many->size() % 8, many->size() % 4), append_extension(*many, 0xFE, {'x'});
-    append_gce(*many, 0, 2);
-    for (byte_list *gif = add(2, 2, {}); gif->size() < 20000;)
-        gif->insert(gif->end(), {0x21, 0xFF, 0x0B});
-    for (auto &[gif, want] : cases) {
-        append_gif_image(gif, 0, 0, 2, 2, {}, 2, last);
-        gif_anim *anim = load_gif_bytes(gif);
-        EXPECT_TRUE(anim || want.empty()) << gif.size();
-        for (size_t i = 0; anim && i < want.size(); ++i)
-            EXPECT_EQ(want[i].empty() || int(i) >= anim->num_frames ? byte_list() : read_frame_pixels(anim, int(i)),
-                      want[i]) << gif.size();
-        EXPECT_EQ(anim ? check_gif_anim(anim) : "", "") << gif.size();
+    // transparent 2, wins).
+    hostile_case many{make_gif_screen(2, 2, test_colours(2), 1), {{1, 1, 3, 0}}};
+    while (many.gif.size() < 200000) {
+        append_gce(many.gif, int(many.gif.size() % 8), int(many.gif.size() % 4));
+        append_extension(many.gif, 0xFE, {'x'});
+    }
+    append_gce(many.gif, 0, 2);
+    cases.push_back(many);
+    // Extensions that never end.
+    hostile_case endless{make_gif_screen(2, 2, test_colours(2), 1), {}};
+    while (endless.gif.size() < 20000)
+        endless.gif.insert(endless.gif.end(), {0x21, 0xFF, 0x0B});
+    cases.push_back(endless);
+
+    for (hostile_case &c : cases) {
+        append_gif_image(c.gif, 0, 0, 2, 2, {}, 2, last);
+        gif_anim *anim = load_gif_bytes(c.gif);
+        EXPECT_TRUE(anim || c.frames.empty()) << c.gif.size();
+        if (!anim)
+            continue;
+        EXPECT_EQ(check_gif_anim(anim), "") << c.gif.size();
+        for (size_t i = 0; i < c.frames.size() && int(i) < anim->num_frames; ++i) {
+            if (c.frames[i].empty())
+                continue;
+            EXPECT_EQ(read_frame_pixels(anim, int(i)), c.frames[i]) << c.gif.size();
+        }
         destroy_gif_anim(anim);
     }
-    EXPECT_EQ(load_gif_bytes(make_gif_screen(65535, 65535, test_colours(1), 0)), nullptr);
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    EXPECT_LT(usage.ru_maxrss / 1024, 512) << "a refused canvas must not be allocated";
-    // Two 10 x 10 images: the file's bytes, the record's tables, then frame
-    // 0, the canvas it stays on and frame 1, each with a line pointer per row.
+}
+
+// What a load did in a process of its own: whether it loaded, and how far
+// its resident memory rose above what it was before (KiB).
+struct child_load {
+    bool loaded;
+    long long rise_kib;
+};
+
+long long read_status_kib(const char *field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0)
+            return std::stoll(line.substr(strlen(field)));
+    return -1;
+}
+
+child_load load_in_child(const byte_list &gif, long long limit)
+{
+    int pipe_ends[2];
+    if (pipe(pipe_ends) != 0)
+        return child_load{false, -1};
+    pid_t pid = fork();
+    if (pid == 0) {
+        glb_gif_reader.load_bytes_limit = limit;
+        // The peak starts again from here.
+        std::ofstream("/proc/self/clear_refs") << "5";
+        long long before = read_status_kib("VmRSS:");
+        gif_anim *anim = load_gif_bytes(gif);
+        child_load result{anim != nullptr, read_status_kib("VmHWM:") - before};
+        ssize_t written = write(pipe_ends[1], &result, sizeof result);
+        _exit(written == sizeof result ? 0 : 1);
+    }
+    close(pipe_ends[1]);
+    child_load result{false, -1};
+    ssize_t got = read(pipe_ends[0], &result, sizeof result);
+    close(pipe_ends[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (got != sizeof result)
+        return child_load{false, -1};
+    return result;
+}
+
+// What a load may take above its budget: the string table, the allocator's
+// slack and pages partly used.
+constexpr long long LOAD_RSS_CONSTANT_KIB = 1024;
+
+// 1 x 1 frames cost some 200 bytes each, not the 9 of their pixels and
+// line pointer: 60000 pass a 4 MiB budget and are refused; 10000 load.
+TEST(GifLoader, TinyFramesStayWithinTheBudget)
+{
+    byte_list frame;
+    append_gif_image(frame, 0, 0, 1, 1, {}, 2, {1});
+    const long long limit = 4LL << 20;
+    for (int frames : {10000, 60000}) {
+        byte_list gif = make_gif_screen(1, 1, test_colours(1), 0);
+        for (int i = 0; i < frames; i++)
+            gif.insert(gif.end(), frame.begin(), frame.end());
+        child_load load = load_in_child(gif, limit);
+        EXPECT_EQ(load.loaded, frames == 10000) << frames;
+        EXPECT_GE(load.rise_kib, 0) << frames;
+        EXPECT_LT(load.rise_kib, limit / 1024 + LOAD_RSS_CONSTANT_KIB) << frames;
+    }
+}
+
+// 35 bytes: a 2 x 2 screen and one image of 32514 x 32770 pixels. Only its
+// 2 x 2 corner is kept; the frame table keeps the descriptor's size.
+TEST(GifLoader, ImageFarLargerThanTheScreenKeepsOnlyTheScreen)
+{
+    byte_list gif = make_gif_screen(2, 2, test_colours(0), 0);
+    append_gif_descriptor(gif, 0, 0, 32514, 32770, {}, 2);
+    const byte_list pixels = {1, 2, 3, 0, 1, 2, 3, 0, 3, 2, 1, 0, 2, 1, 3, 2, 0, 1, 1, 1};
+    append_sub_blocks(gif, encode_gif_lzw(pixels, 2));
+    ASSERT_EQ(gif.size(), 35u);
+    child_load load = load_in_child(gif, 1LL << 30);
+    EXPECT_TRUE(load.loaded);
+    EXPECT_GE(load.rise_kib, 0);
+    EXPECT_LT(load.rise_kib, 16 * 1024);
+
+    gif_anim *anim = load_gif_bytes(gif);
+    ASSERT_TRUE(anim != nullptr);
+    EXPECT_EQ(anim->frames[0].w, 32514);
+    EXPECT_EQ(anim->frames[0].h, 32770);
+    // Row 1 lies past the data: the fill.
+    EXPECT_EQ(read_frame_pixels(anim, 0), (byte_list{1, 2, 0, 0}));
+    EXPECT_EQ(check_gif_anim(anim), "");
+    destroy_gif_anim(anim);
+}
+
+// Two 10 x 10 images: the file's bytes, the record's tables, frame 0, the
+// canvas it stays on and frame 1, each at its full cost, and the image
+// data and row table the reader keeps.
+TEST(GifLoader, BudgetCountsEveryBitmapWhole)
+{
     byte_list two = make_gif_screen(10, 10, test_colours(1), 0);
-    for (int i = 0; i < 2; i++)
-        append_gif_image(two, 0, 0, 10, 10, {}, 2, make_pixels(10, 10, 2, i));
-    const long long need = two.size() + 2 * sizeof(gif_frame) + GIF_PALETTE_BYTES + 3 * (100 + 10 * sizeof(void *));
+    size_t data_bytes = 0;
+    for (int i = 0; i < 2; i++) {
+        byte_list pixels = make_pixels(10, 10, 2, i);
+        append_gif_image(two, 0, 0, 10, 10, {}, 2, pixels);
+        data_bytes = std::max(data_bytes, encode_gif_lzw(pixels, 2).size());
+    }
+    long long need = static_cast<long long>(two.size());
+    need += 2 * static_cast<long long>(sizeof(gif_frame)) + GIF_PALETTE_BYTES;
+    need += 3 * count_gif_bitmap_bytes(10, 10);
+    need += static_cast<long long>(data_bytes) + 4 + 10 * static_cast<long long>(sizeof(int));
+    EXPECT_GE(count_gif_bitmap_bytes(1, 1), 168); // as measured
     for (long long limit : {need, need - 1}) {
-        std::swap(limit, glb_gif_load_bytes_limit);
+        free_gif_reader_buffers();
+        long long saved = glb_gif_reader.load_bytes_limit;
+        glb_gif_reader.load_bytes_limit = limit;
         gif_anim *anim = load_gif_bytes(two);
-        std::swap(limit, glb_gif_load_bytes_limit);
+        glb_gif_reader.load_bytes_limit = saved;
         EXPECT_EQ(anim != nullptr, limit == need) << limit;
         destroy_gif_anim(anim);
     }
+    EXPECT_EQ(load_gif_bytes(make_gif_screen(65535, 65535, test_colours(1), 0)), nullptr);
 }
 
 } // namespace

@@ -8,21 +8,44 @@
 
 #include <algorithm>
 #include <allegro.h>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 // A few header bytes can claim a screen and images of 65535 x 65535 pixels
-// each; this bounds what one file can make the reader allocate.
-long long glb_gif_load_bytes_limit = 1LL << 30;
-gif_decoder *glb_gif_decoder = nullptr;
+// each; the limit bounds what one file can make the reader allocate.
+gif_reader_state glb_gif_reader = {1LL << 30, nullptr};
 
-// Images up to this size leave the decoder kept for the next load.
-constexpr long long GIF_KEPT_DECODER_IMAGE_BYTES = 1 << 20;
+// The decoder's table and the buffers of one image, grown to the largest
+// image asked and kept for the next.
+struct gif_load_buffers {
+    gif_lzw_table *table;
+    uint8_t *data;     // the image's joined sub-block data
+    size_t data_room;
+    uint8_t *indices;  // decoded indices of an interlaced or transparent image
+    size_t indices_room;
+    int *rows;         // decoded row number -> y
+    size_t rows_room;
+    std::vector<size_t> wide_codes; // see gif_lzw_output
+};
+
+// Buffers above this size are not kept after their load.
+constexpr size_t GIF_KEPT_BUFFER_BYTES = 1 << 20;
+// What glibc adds to each allocation of a bitmap (chunk header and 16-byte
+// rounding), measured on the library's memory bitmaps: a 1 x 1 bitmap takes
+// 168 bytes, a 3 x 100 one 1241.
+constexpr long long GIF_ALLOCATION_OVERHEAD = 32;
+
+long long count_gif_bitmap_bytes(long long w, long long h)
+{
+    long long record = static_cast<long long>(sizeof(BITMAP)) + h * static_cast<long long>(sizeof(void *));
+    return w * h + record + 2 * GIF_ALLOCATION_OVERHEAD;
+}
 
 namespace {
 
@@ -56,30 +79,22 @@ struct parse_state {
     int32_t frame;   // next frame record to fill
     int32_t slot;    // next free palette slot
     long long load_bytes;   // taken from the load's budget so far
-    long long decode_bytes; // of which the decoder's pixel buffer
-    gif_decoder *decoder; // reused by every image
-    long long largest_image; // bytes of the largest image decoded
+    gif_load_buffers *buffers; // reused by every image
 };
 
 enum image_result { IMAGE_DONE, IMAGE_END_OF_FILE, IMAGE_FAILED };
 
 // The one place where a load's memory is counted against its budget, before
 // it is allocated: the file's bytes, the record's tables, the canvas, each
-// frame bitmap and the decoder's pixel buffer. True, with the bytes counted,
-// when they fit. (The decoder's fixed buffers, some hundred kilobytes, are
-// left out.)
+// frame bitmap and the growth of the kept buffers. True, with the bytes
+// counted, when they fit. (The decoder's string table, some hundred
+// kilobytes, is left out.)
 bool take_load_bytes(parse_state *state, long long bytes)
 {
-    if (bytes > glb_gif_load_bytes_limit - state->load_bytes)
+    if (bytes > glb_gif_reader.load_bytes_limit - state->load_bytes)
         return false;
     state->load_bytes += bytes;
     return true;
-}
-
-// A w x h 8-bit bitmap: its pixels and one line pointer per row.
-long long count_bitmap_bytes(long long w, long long h)
-{
-    return w * h + h * static_cast<long long>(sizeof(void *));
 }
 
 // Prints trace lines and flushes them, unless the trace is off.
@@ -94,21 +109,103 @@ __attribute__((format(printf, 1, 2))) void print_trace(const char *format, ...)
     fflush(stdout);
 }
 
-// The stream is this thread's alone: its bytes are read without the lock.
-bool read_u8(FILE *file, int *value)
+// Reading past the end of the file is the end of the file: false.
+bool read_u8(gif_cursor *cursor, int *value)
 {
-    *value = getc_unlocked(file);
-    return *value != EOF;
+    if (cursor->at >= cursor->size)
+        return false;
+    *value = cursor->bytes[cursor->at++];
+    return true;
 }
 
-bool read_u16(FILE *file, uint16_t *value)
+bool read_u16(gif_cursor *cursor, uint16_t *value)
 {
-    int lo = getc_unlocked(file);
-    int hi = getc_unlocked(file);
-    if (lo == EOF || hi == EOF)
+    int lo;
+    int hi;
+    if (!read_u8(cursor, &lo) || !read_u8(cursor, &hi))
         return false;
     *value = uint16_t(lo | (hi << 8));
     return true;
+}
+
+// Moves count bytes on, or to the end of the file; false when it is reached
+// first.
+bool skip_bytes(gif_cursor *cursor, size_t count)
+{
+    if (count > cursor->size - cursor->at) {
+        cursor->at = cursor->size;
+        return false;
+    }
+    cursor->at += count;
+    return true;
+}
+
+// Reads count bytes, or what is left of them; false when the end of the
+// file came first.
+bool read_bytes(gif_cursor *cursor, uint8_t *out, size_t count)
+{
+    size_t got = std::min(count, cursor->size - cursor->at);
+    std::memcpy(out, cursor->bytes + cursor->at, got);
+    cursor->at += got;
+    return got == count;
+}
+
+// A sub-block chain from the cursor on: its data bytes, and where it ends:
+// after the zero-length terminator, or at the end of the file (cut).
+struct sub_block_chain {
+    size_t data_bytes;
+    size_t end;
+    bool cut;
+};
+
+// Walks the chain; data, when not null, receives its data bytes.
+sub_block_chain walk_sub_blocks(const gif_cursor *cursor, uint8_t *data)
+{
+    size_t at = cursor->at;
+    size_t joined = 0;
+    while (at < cursor->size) {
+        size_t length = cursor->bytes[at++];
+        if (length == 0)
+            return sub_block_chain{joined, at, false};
+        size_t got = std::min(length, cursor->size - at);
+        if (data)
+            std::memcpy(data + joined, cursor->bytes + at, got);
+        joined += got;
+        at += got;
+    }
+    return sub_block_chain{joined, cursor->size, true};
+}
+
+void skip_sub_blocks(gif_cursor *cursor)
+{
+    cursor->at = walk_sub_blocks(cursor, nullptr).end;
+}
+
+// Where a decoder reading one sub-block at a time stops after an end code
+// whose last bit is bit end_bit - 1 of the chain's data (from the cursor):
+// after the block holding that bit, or after the block that follows when
+// that bit closed its block (such a decoder loads the next block as soon as
+// one is used up). chain is the whole chain.
+size_t find_end_code_stop(const gif_cursor *cursor, const sub_block_chain &chain, size_t end_bit)
+{
+    size_t last_byte = (end_bit - 1) / 8;
+    size_t at = cursor->at;
+    size_t data_end = 0;
+    while (at < chain.end) {
+        size_t length = cursor->bytes[at++];
+        size_t got = std::min(length, cursor->size - at);
+        at += got;
+        data_end += got;
+        if (last_byte >= data_end)
+            continue;
+        bool closed_block = end_bit % 8 == 0 && end_bit / 8 == data_end;
+        if (!closed_block)
+            return at;
+        if (at >= cursor->size || cursor->bytes[at] == 0)
+            return chain.end; // the terminator, or the end of the file
+        return std::min(cursor->size, at + 1 + cursor->bytes[at]);
+    }
+    return chain.end;
 }
 
 void reset_gce(gif_gce *gce)
@@ -119,19 +216,12 @@ void reset_gce(gif_gce *gce)
     gce->trans = -1;
 }
 
-// False at end of file.
-bool read_colour_table(FILE *file, uint8_t *rgb, int entries)
-{
-    size_t bytes = size_t(entries) * 3;
-    return fread(rgb, 1, bytes, file) == bytes;
-}
-
 // Descriptor fields after the 0x2C; false at end of file.
-bool read_gif_id(FILE *file, gif_id *id)
+bool read_gif_id(gif_cursor *cursor, gif_id *id)
 {
     int packed;
-    if (!read_u16(file, &id->x) || !read_u16(file, &id->y) ||
-        !read_u16(file, &id->w) || !read_u16(file, &id->h) || !read_u8(file, &packed))
+    if (!read_u16(cursor, &id->x) || !read_u16(cursor, &id->y) || !read_u16(cursor, &id->w) ||
+        !read_u16(cursor, &id->h) || !read_u8(cursor, &packed))
         return false;
     id->local_palette_flag = (packed >> 7) & 1;
     id->interlace = (packed >> 6) & 1;
@@ -151,20 +241,40 @@ void print_gif_id(const gif_id *id)
                 id->palette_size);
 }
 
+// The loop count of an application extension's first block of size bytes
+// at the cursor, when it is NETSCAPE2.0 and its first sub-block says so.
+void read_loop_count(const gif_cursor *cursor, int size, gif_anim *anim)
+{
+    static const char name[] = "NETSCAPE2.0";
+    const size_t name_length = sizeof name - 1;
+    const uint8_t *at = cursor->bytes + cursor->at;
+    size_t left = cursor->size - cursor->at;
+    if (size_t(size) != name_length || left < name_length + 4)
+        return;
+    if (std::memcmp(at, name, name_length) != 0)
+        return;
+    const uint8_t *block = at + name_length;
+    if (block[0] >= 3 && block[1] == 1)
+        anim->loop_count = block[2] | (block[3] << 8);
+}
+
 // Graphic control or skipped extension, after the 0x21; false at end of file.
-bool read_extension(FILE *file, gif_gce *gce)
+bool read_extension(gif_cursor *cursor, parse_state *state)
 {
     print_trace("\n\n0x21 Extension Block\n");
     int label;
-    if (!read_u8(file, &label))
+    if (!read_u8(cursor, &label))
         return false;
     if (label == 0xF9) {
         print_trace("   0xF9 Graphic Control extension\n");
-        int block_size, packed, index;
+        int block_size;
+        int packed;
+        int index;
         uint16_t delay;
-        if (!read_u8(file, &block_size) || !read_u8(file, &packed) ||
-            !read_u16(file, &delay) || !read_u8(file, &index))
+        if (!read_u8(cursor, &block_size) || !read_u8(cursor, &packed) ||
+            !read_u16(cursor, &delay) || !read_u8(cursor, &index))
             return false;
+        gif_gce *gce = &state->gce;
         gce->disposal = (packed >> 2) & 7;
         gce->transparent_flag = packed & 1;
         gce->delay = delay;
@@ -172,30 +282,35 @@ bool read_extension(FILE *file, gif_gce *gce)
     } else {
         print_trace("   ???? 0x%02X Skip that block\n", label);
         int size;
-        if (!read_u8(file, &size) || !skip_gif_bytes(file, size))
+        if (!read_u8(cursor, &size))
+            return false;
+        if (label == 0xFF)
+            read_loop_count(cursor, size, state->anim);
+        if (!skip_bytes(cursor, size_t(size)))
             return false;
     }
-    skip_gif_sub_blocks(file);
+    skip_sub_blocks(cursor);
     return true;
 }
 
 // An image beyond the counted frames: parsed past, its data skipped.
-image_result skip_surplus_image(FILE *file, const gif_id *id, parse_state *state)
+image_result skip_surplus_image(gif_cursor *cursor, const gif_id *id, parse_state *state)
 {
     reset_gce(&state->gce);
     int code_size;
-    if (id->local_palette_flag && !skip_gif_bytes(file, 3L * id->palette_size))
+    if (id->local_palette_flag && !skip_bytes(cursor, 3 * size_t(id->palette_size)))
         return IMAGE_END_OF_FILE;
-    if (!read_u8(file, &code_size))
+    if (!read_u8(cursor, &code_size))
         return IMAGE_END_OF_FILE;
-    skip_gif_sub_blocks(file);
+    skip_sub_blocks(cursor);
     return IMAGE_DONE;
 }
 
 // Palette slot of the image being read; reads its local table when it has
 // one. A local table with no slot left is read past and the image keeps the
 // global table (or none). False at end of file.
-bool choose_frame_palette(FILE *file, const gif_id *id, parse_state *state, gif_frame *frame)
+bool choose_frame_palette(gif_cursor *cursor, const gif_id *id, parse_state *state,
+                          gif_frame *frame)
 {
     frame->pal = -1;
     print_trace("   g->have_global_palette    = %i\n"
@@ -206,19 +321,19 @@ bool choose_frame_palette(FILE *file, const gif_id *id, parse_state *state, gif_
     if (!id->local_palette_flag)
         return true;
     print_trace("   reading local palette, size = %i\n", id->palette_size);
+    size_t table_bytes = 3 * size_t(id->palette_size);
     if (state->slot >= state->anim->num_palettes)
-        return skip_gif_bytes(file, 3L * id->palette_size);
+        return skip_bytes(cursor, table_bytes);
     uint8_t *rgb = state->anim->palettes + size_t(state->slot) * GIF_PALETTE_BYTES;
-    if (!read_colour_table(file, rgb, id->palette_size))
+    if (!read_bytes(cursor, rgb, table_bytes))
         return false;
     frame->pal = state->slot++;
     return true;
 }
 
-// Fills the image's pixels from index `from` on (in row order) with what
-// lies under them: the canvas where the two overlap, the fill elsewhere.
-void fill_from_canvas(BITMAP *image, const gif_id *id, const parse_state *state, int overlap_w,
-                      int overlap_h, size_t from)
+// Fills the kept pixels from index `from` on (in row order) with what lies
+// under them: the canvas, or the fill while there is none.
+void fill_from_canvas(BITMAP *image, const gif_id *id, const parse_state *state, size_t from)
 {
     size_t w = size_t(image->w);
     if (w == 0)
@@ -226,31 +341,28 @@ void fill_from_canvas(BITMAP *image, const gif_id *id, const parse_state *state,
     for (size_t y = from / w; y < size_t(image->h); ++y) {
         size_t x = y == from / w ? from % w : 0;
         uint8_t *row = image->line[y];
-        if (state->canvas && y < size_t(overlap_h) && x < size_t(overlap_w)) {
-            const uint8_t *under = state->canvas->line[id->y + y] + id->x;
-            std::memcpy(row + x, under + x, size_t(overlap_w) - x);
-            x = size_t(overlap_w);
-        }
-        std::memset(row + x, state->fill, w - x);
+        if (state->canvas)
+            std::memcpy(row + x, state->canvas->line[id->y + y] + id->x + x, w - x);
+        else
+            std::memset(row + x, state->fill, w - x);
     }
 }
 
-// Puts the image on the canvas where the two overlap, then applies its
-// disposal: 2 clears the overlap to the fill, 3 leaves the canvas as it was
-// (the image was drawn into its own bitmap, never onto the canvas). Nothing
-// reads the canvas after the last counted image, and an image disposed of
-// by 2 over a canvas that is the fill alone leaves it so: the canvas is made
-// only when an image must stay on it. Fails only when it cannot be made.
-image_result leave_image_on_canvas(const gif_id *id, parse_state *state, BITMAP *image,
-                                   int overlap_w, int overlap_h)
+// Puts the kept image on the canvas, then applies its disposal: 2 clears
+// it to the fill, 3 leaves the canvas as it was (the image was drawn into
+// its own bitmap, never onto the canvas). Nothing reads the canvas after
+// the last counted image, and an image disposed of by 2 over a canvas that
+// is the fill alone leaves it so: the canvas is made only when an image
+// must stay on it. Fails only when it cannot be made.
+image_result leave_image_on_canvas(const gif_id *id, parse_state *state, BITMAP *image)
 {
     int disposal = state->gce.disposal;
     bool last = state->frame + 1 >= state->anim->num_frames;
-    if (last || overlap_w <= 0 || overlap_h <= 0 || disposal == 3 ||
+    if (last || image->w == 0 || image->h == 0 || disposal == 3 ||
         (!state->canvas && disposal == 2))
         return IMAGE_DONE;
     if (!state->canvas) {
-        if (!take_load_bytes(state, count_bitmap_bytes(state->canvas_w, state->canvas_h)))
+        if (!take_load_bytes(state, count_gif_bitmap_bytes(state->canvas_w, state->canvas_h)))
             return IMAGE_FAILED;
         state->canvas = create_checked_bitmap(8, state->canvas_w, state->canvas_h);
         if (!state->canvas)
@@ -258,71 +370,249 @@ image_result leave_image_on_canvas(const gif_id *id, parse_state *state, BITMAP 
         clear_to_color(state->canvas, state->fill);
     }
     // Both are 8-bit memory bitmaps: plain rows.
-    for (int y = 0; y < overlap_h; ++y) {
+    for (int y = 0; y < image->h; ++y) {
         uint8_t *row = state->canvas->line[id->y + y] + id->x;
         if (disposal == 2)
-            std::memset(row, state->fill, size_t(overlap_w));
+            std::memset(row, state->fill, size_t(image->w));
         else
-            std::memcpy(row, image->line[y], size_t(overlap_w));
+            std::memcpy(row, image->line[y], size_t(image->w));
     }
     return IMAGE_DONE;
 }
 
-// Draws one image over the canvas and keeps its rectangle in the frame.
-// The image is decoded straight into the frame's own w x h bitmap, which
-// holds the canvas where the two overlap and the fill elsewhere wherever the
-// image leaves a pixel alone, so an image reaching past the logical screen
-// keeps its rows; only the overlap goes back to the canvas, and only the
-// overlap is disposed of.
-image_result draw_frame_image(FILE *file, const gif_id *id, int code_size,
+// Grows a kept buffer to at least bytes, counting the growth in the load's
+// budget; never shrinks it, since what a larger earlier image left is
+// simply overwritten. False when the budget or memory runs out.
+bool reserve_buffer(parse_state *state, void **buffer, size_t *room, size_t bytes)
+{
+    if (*room >= bytes)
+        return true;
+    if (!take_load_bytes(state, static_cast<long long>(bytes - *room)))
+        return false;
+    free(*buffer);
+    *buffer = malloc(bytes);
+    *room = *buffer ? bytes : 0;
+    return *buffer != nullptr;
+}
+
+// Fills rows with the y of each decoded row, in plain or interlaced order.
+void build_row_table(int *rows, int height, int interlace)
+{
+    if (!interlace) {
+        for (int n = 0; n < height; ++n)
+            rows[n] = n;
+        return;
+    }
+    static const int starts[4] = {0, 4, 2, 1};
+    static const int steps[4] = {8, 8, 4, 2};
+    int n = 0;
+    for (int pass = 0; pass < 4; ++pass)
+        for (int y = starts[pass]; y < height; y += steps[pass])
+            rows[n++] = y;
+}
+
+// Copies the count indices of src that are not trans over dst: sixteen at a
+// time with a compare and a blend, no branch per pixel (a branch per pixel
+// took half the load of an animation stored with transparent pixels).
+void copy_opaque_indices(uint8_t *dst, const uint8_t *src, size_t count, uint8_t trans)
+{
+    typedef uint8_t bytes16 __attribute__((vector_size(16)));
+    bytes16 key = bytes16{} + trans;
+    size_t x = 0;
+    for (; x + 16 <= count; x += 16) {
+        bytes16 from;
+        bytes16 to;
+        std::memcpy(&from, src + x, 16);
+        std::memcpy(&to, dst + x, 16);
+        bytes16 keep = reinterpret_cast<bytes16>(from == key);
+        to = (to & keep) | (from & ~keep);
+        std::memcpy(dst + x, &to, 16);
+    }
+    for (; x < count; ++x)
+        dst[x] = src[x] == trans ? dst[x] : src[x];
+}
+
+// Draws the first count decoded indices of a whole (unclipped) image into
+// its rows, skipping the transparent index but for wide first codes.
+void draw_indices(const gif_load_buffers &buffers, size_t count, BITMAP *image, int trans)
+{
+    const uint8_t *indices = buffers.indices;
+    size_t w = size_t(image->w);
+    for (size_t n = 0; n < size_t(image->h) && n * w < count; ++n) {
+        const uint8_t *src = indices + n * w;
+        size_t run = std::min(count - n * w, w);
+        uint8_t *row = image->line[buffers.rows[n]];
+        if (trans < 0)
+            std::memcpy(row, src, run);
+        else
+            copy_opaque_indices(row, src, run, uint8_t(trans));
+    }
+    for (size_t at : buffers.wide_codes)
+        image->line[buffers.rows[at / w]][at % w] = indices[at];
+}
+
+// An image whose rectangle reaches past the screen: its decoded strings are
+// cut to the kept rectangle as they come.
+struct clipped_image {
+    BITMAP *kept;     // the part inside the screen
+    const int *rows;  // decoded row number -> y
+    size_t w;         // the image's own width
+    int trans;
+};
+
+void put_clipped_run(void *context, size_t at, const uint8_t *indices, size_t count, bool opaque)
+{
+    const clipped_image *image = static_cast<const clipped_image *>(context);
+    size_t kept_w = size_t(image->kept->w);
+    while (count > 0) {
+        size_t x = at % image->w;
+        size_t piece = std::min(count, image->w - x);
+        int y = image->rows[at / image->w];
+        if (y < image->kept->h && x < kept_w) {
+            uint8_t *row = image->kept->line[y] + x;
+            size_t inside = std::min(piece, kept_w - x);
+            for (size_t k = 0; k < inside; ++k)
+                if (opaque || indices[k] != image->trans)
+                    row[k] = indices[k];
+        }
+        at += piece;
+        indices += piece;
+        count -= piece;
+    }
+}
+
+// Indices of a clipped image the decoder must deliver: up to the last
+// kept pixel in stored order.
+size_t count_clipped_indices(const int *rows, const gif_id *id, const BITMAP *kept)
+{
+    size_t count = 0;
+    if (kept->w == 0)
+        return 0;
+    for (size_t n = 0; n < id->h; ++n)
+        if (rows[n] < kept->h)
+            count = n * id->w + size_t(kept->w);
+    return count;
+}
+
+// Not interlaced, no transparent index: every decoded pixel is drawn, in
+// row order.
+bool is_plain_image(const gif_id *id, const parse_state *state)
+{
+    return !id->interlace && state->gce.trans < 0;
+}
+
+// An 8-bit memory bitmap whose rows follow each other with no gap.
+bool has_contiguous_rows(BITMAP *bmp)
+{
+    bool contiguous = is_plain_bitmap(bmp, 8);
+    for (int y = 1; contiguous && y < bmp->h; ++y)
+        contiguous = bmp->line[y] == bmp->line[0] + size_t(y) * size_t(bmp->w);
+    return contiguous;
+}
+
+// Decodes the image's joined data into its kept bitmap, which holds what
+// lies under the image wherever the image leaves a pixel alone. Returns
+// what the decoder read.
+//  - A plain image (not interlaced, no transparent index) as wide as the
+//    kept part: straight into the rows, which take the first pixels.
+//  - Any other whole image: into a buffer of indices, then drawn row by row
+//    in interlaced order, skipping the transparent index.
+//  - A clipped image (or rows the first case cannot write): each string is cut to the kept part as it comes, so
+//    memory follows the screen rather than the descriptor.
+gif_lzw_result decode_image(const uint8_t *data, size_t size, int code_size, const gif_id *id,
+                            parse_state *state, BITMAP *kept)
+{
+    gif_load_buffers *buffers = state->buffers;
+    int trans = state->gce.trans;
+    size_t capacity = size_t(kept->w) * size_t(kept->h);
+    if (is_plain_image(id, state) && kept->w == id->w && capacity > 0 && has_contiguous_rows(kept)) {
+        size_t fast_end = capacity > GIF_LZW_COPY_SLACK ? capacity - GIF_LZW_COPY_SLACK : 0;
+        gif_lzw_output out{kept->line[0], capacity, fast_end, nullptr, nullptr, nullptr};
+        gif_lzw_result result = decode_gif_lzw(data, size, code_size, out, buffers->table);
+        fill_from_canvas(kept, id, state, result.count);
+        return result;
+    }
+    fill_from_canvas(kept, id, state, 0);
+    build_row_table(buffers->rows, id->h, id->interlace);
+    buffers->wide_codes.clear();
+    std::vector<size_t> *wide_codes = trans >= 0 ? &buffers->wide_codes : nullptr;
+    if (!is_plain_image(id, state) && kept->w == id->w && kept->h == id->h) {
+        gif_lzw_output out{buffers->indices, capacity, capacity, wide_codes, nullptr, nullptr};
+        gif_lzw_result result = decode_gif_lzw(data, size, code_size, out, buffers->table);
+        draw_indices(*buffers, result.count, kept, trans);
+        return result;
+    }
+    clipped_image image{kept, buffers->rows, id->w, trans};
+    size_t wanted = count_clipped_indices(buffers->rows, id, kept);
+    gif_lzw_output out{nullptr, wanted, 0, nullptr, put_clipped_run, &image};
+    return decode_gif_lzw(data, size, code_size, out, buffers->table);
+}
+
+// The kept buffers an image needs, counted in the budget: its joined data,
+// the row table, and the indices of a whole image that is not plain.
+bool reserve_image_buffers(parse_state *state, const gif_id *id, size_t data_bytes, bool whole)
+{
+    gif_load_buffers *b = state->buffers;
+    bool buffered = whole && !is_plain_image(id, state);
+    size_t indices = buffered ? size_t(id->w) * id->h + GIF_LZW_COPY_SLACK : 0;
+    return reserve_buffer(state, reinterpret_cast<void **>(&b->data), &b->data_room,
+                          data_bytes + GIF_LZW_READ_SLACK) &&
+           reserve_buffer(state, reinterpret_cast<void **>(&b->rows), &b->rows_room,
+                          size_t(id->h) * sizeof(int)) &&
+           reserve_buffer(state, reinterpret_cast<void **>(&b->indices), &b->indices_room,
+                          indices);
+}
+
+// Draws one image over the canvas and keeps the part of its rectangle that
+// lies inside the logical screen in the frame; only that part goes back to
+// the canvas, and only that part is disposed of. Leaves the cursor where a
+// decoder reading one sub-block at a time would stop.
+image_result draw_frame_image(gif_cursor *cursor, const gif_id *id, int code_size,
                               parse_state *state, gif_frame *frame)
 {
     print_trace("sub_bmp = (%i, %i), w =%i, h =%i\n", id->x, id->y, id->w, id->h);
-    // The frame's bitmap stays; an interlaced or transparent image is first
-    // decoded into the decoder's buffer, which keeps the largest size asked.
-    bool plain = !id->interlace && state->gce.trans < 0;
-    long long image_bytes = count_bitmap_bytes(id->w, id->h);
-    long long buffer_growth = plain ? 0 : std::max(0LL, image_bytes - state->decode_bytes);
-    BITMAP *image = nullptr;
-    if (take_load_bytes(state, image_bytes + buffer_growth)) {
-        state->decode_bytes += buffer_growth;
-        image = create_checked_bitmap(8, id->w, id->h);
+    int kept_w = id->x < state->canvas_w ? std::min<int>(id->w, state->canvas_w - id->x) : 0;
+    int kept_h = id->y < state->canvas_h ? std::min<int>(id->h, state->canvas_h - id->y) : 0;
+    if (kept_w == 0 || kept_h == 0) {
+        kept_w = 0;
+        kept_h = 0;
     }
+    bool whole = kept_w == id->w && kept_h == id->h;
+    sub_block_chain chain = walk_sub_blocks(cursor, nullptr);
+    BITMAP *image = nullptr;
+    if (take_load_bytes(state, count_gif_bitmap_bytes(kept_w, kept_h)) &&
+        reserve_image_buffers(state, id, chain.data_bytes, whole))
+        image = create_checked_bitmap(8, kept_w, kept_h);
     if (!image) {
         printf("sub_bmp = NULL\n");
         fflush(stdout);
         return IMAGE_FAILED;
     }
-    int overlap_w = id->x < state->canvas_w ? std::min<int>(id->w, state->canvas_w - id->x) : 0;
-    int overlap_h = id->y < state->canvas_h ? std::min<int>(id->h, state->canvas_h - id->y) : 0;
-
-    // A plain image's decoded pixels are all drawn: what lies under it is
-    // needed only where the data runs out.
-    if (!plain)
-        fill_from_canvas(image, id, state, overlap_w, overlap_h, 0);
-    size_t decoded = decode_gif_image(file, code_size, image, id->interlace, state->gce.trans,
-                                      state->decoder);
-    if (plain)
-        fill_from_canvas(image, id, state, overlap_w, overlap_h, decoded);
+    uint8_t *data = state->buffers->data;
+    walk_sub_blocks(cursor, data);
+    std::memset(data + chain.data_bytes, 0, GIF_LZW_READ_SLACK);
+    gif_lzw_result result = decode_image(data, chain.data_bytes, code_size, id, state, image);
+    cursor->at = result.ended ? find_end_code_stop(cursor, chain, result.bits) : chain.end;
+    if (!result.ended && chain.cut)
+        state->anim->cut_frame = state->frame;
     frame->bmp = image;
-    state->largest_image = std::max(state->largest_image, image_bytes);
-    return leave_image_on_canvas(id, state, image, overlap_w, overlap_h);
+    return leave_image_on_canvas(id, state, image);
 }
 
 // One image, after the 0x2C.
-image_result read_image(FILE *file, parse_state *state)
+image_result read_image(gif_cursor *cursor, parse_state *state)
 {
     print_trace("0x2C Image Descriptor\n");
     gif_id id;
-    if (!read_gif_id(file, &id))
+    if (!read_gif_id(cursor, &id))
         return IMAGE_END_OF_FILE;
     print_gif_id(&id);
     if (state->frame >= state->anim->num_frames)
-        return skip_surplus_image(file, &id, state);
+        return skip_surplus_image(cursor, &id, state);
 
     gif_frame *frame = &state->anim->frames[state->frame];
     int code_size;
-    if (!choose_frame_palette(file, &id, state, frame) || !read_u8(file, &code_size))
+    if (!choose_frame_palette(cursor, &id, state, frame) || !read_u8(cursor, &code_size))
         return IMAGE_END_OF_FILE;
     frame->pos.x = id.x;
     frame->pos.y = id.y;
@@ -330,8 +620,9 @@ image_result read_image(FILE *file, parse_state *state)
     frame->h = id.h;
     frame->trans = state->gce.trans;
     frame->delay = state->gce.delay;
+    frame->disposal = uint8_t(state->gce.disposal);
 
-    image_result result = draw_frame_image(file, &id, code_size, state, frame);
+    image_result result = draw_frame_image(cursor, &id, code_size, state, frame);
     if (result != IMAGE_DONE)
         return result;
     reset_gce(&state->gce);
@@ -393,7 +684,7 @@ uint8_t *read_whole_file(const char *path, size_t *size)
         return nullptr;
     struct stat st;
     uint8_t *bytes = nullptr;
-    if (fstat(fd, &st) == 0 && st.st_size >= 0 && st.st_size <= glb_gif_load_bytes_limit)
+    if (fstat(fd, &st) == 0 && st.st_size >= 0 && st.st_size <= glb_gif_reader.load_bytes_limit)
         bytes = static_cast<uint8_t *>(malloc(size_t(st.st_size) + 1));
     // Bytes the file gained since fstat are left for another load.
     size_t got = 0;
@@ -410,33 +701,39 @@ uint8_t *read_whole_file(const char *path, size_t *size)
     return bytes;
 }
 
-// The loader's work on the file's bytes, also open as file.
-gif_anim *load_gif_stream(FILE *file, const uint8_t *bytes, size_t size)
+void free_load_buffers(gif_load_buffers *buffers)
 {
-    gif_screen screen;
-    read_gif_screen(file, &screen);
-    int32_t num_frames = 0;
-    int32_t num_palettes = 1;
-    count_gif_frames(bytes, size, size_t(ftell(file)), &num_frames, &num_palettes);
+    if (!buffers)
+        return;
+    free_gif_lzw_table(buffers->table);
+    free(buffers->data);
+    free(buffers->indices);
+    free(buffers->rows);
+    delete buffers;
+}
 
-    gif_anim *anim = static_cast<gif_anim *>(calloc(1, sizeof(gif_anim)));
-    if (!anim)
-        return nullptr;
-    anim->num_frames = num_frames;
-    anim->num_palettes = num_palettes;
-    anim->w = screen.w;
-    anim->h = screen.h;
-    if (!allocate_anim_tables(anim)) {
-        destroy_gif_anim(anim);
-        return nullptr;
-    }
-    print_anim_sizes(anim);
-    if (read_gif_blocks(file, &screen, anim, static_cast<long long>(size)) != 0) {
-        destroy_gif_anim(anim);
+// The kept buffers, made on first use; null when memory runs out.
+gif_load_buffers *get_load_buffers()
+{
+    if (glb_gif_reader.buffers)
+        return glb_gif_reader.buffers;
+    gif_load_buffers *buffers = new gif_load_buffers{};
+    buffers->table = make_gif_lzw_table();
+    if (!buffers->table) {
+        free_load_buffers(buffers);
         return nullptr;
     }
-    print_frame_table(anim);
-    return anim;
+    glb_gif_reader.buffers = buffers;
+    return buffers;
+}
+
+// Small files come one after another (fuzzing, the suite): their buffers
+// are kept. A large image's buffers are not held after its load.
+void release_large_buffers()
+{
+    gif_load_buffers *b = glb_gif_reader.buffers;
+    if (b && std::max({b->data_room, b->indices_room, b->rows_room}) > GIF_KEPT_BUFFER_BYTES)
+        free_gif_reader_buffers();
 }
 
 } // namespace
@@ -449,17 +746,39 @@ gif_anim *load_gif_anim(const char *path)
     uint8_t *bytes = read_whole_file(path, &size);
     gif_anim *anim = bytes ? load_gif_memory(bytes, size) : nullptr;
     free(bytes);
+    if (anim && anim->cut_frame >= 0)
+        fprintf(stderr, "warning : %s ends early, frame %i is incomplete\n", path, anim->cut_frame);
     return anim;
 }
 
 gif_anim *load_gif_memory(const uint8_t *bytes, size_t size)
 {
-    // The parse reads through a stream over the bytes.
-    FILE *file = fmemopen(const_cast<uint8_t *>(bytes), size, "rb");
-    if (!file)
+    gif_cursor cursor{bytes, size, 0};
+    gif_screen screen;
+    read_gif_screen(&cursor, &screen);
+    int32_t num_frames = 0;
+    int32_t num_palettes = 1;
+    count_gif_frames(&cursor, &num_frames, &num_palettes);
+
+    gif_anim *anim = static_cast<gif_anim *>(calloc(1, sizeof(gif_anim)));
+    if (!anim)
         return nullptr;
-    gif_anim *anim = load_gif_stream(file, bytes, size);
-    fclose(file);
+    anim->num_frames = num_frames;
+    anim->num_palettes = num_palettes;
+    anim->w = screen.w;
+    anim->h = screen.h;
+    anim->loop_count = GIF_NO_LOOP_EXTENSION;
+    anim->cut_frame = -1;
+    if (!allocate_anim_tables(anim)) {
+        destroy_gif_anim(anim);
+        return nullptr;
+    }
+    print_anim_sizes(anim);
+    if (read_gif_blocks(&cursor, &screen, anim, static_cast<long long>(size)) != 0) {
+        destroy_gif_anim(anim);
+        return nullptr;
+    }
+    print_frame_table(anim);
     return anim;
 }
 
@@ -476,6 +795,12 @@ void destroy_gif_anim(gif_anim *anim)
     free(anim);
 }
 
+void free_gif_reader_buffers()
+{
+    free_load_buffers(glb_gif_reader.buffers);
+    glb_gif_reader.buffers = nullptr;
+}
+
 void destroy_gif_frame(gif_frame *frame)
 {
     if (frame && frame->bmp) {
@@ -484,13 +809,21 @@ void destroy_gif_frame(gif_frame *frame)
     }
 }
 
-void read_gif_screen(FILE *file, gif_screen *screen)
+size_t find_gif_data_end(const gif_cursor *cursor, size_t bits, bool ended)
+{
+    sub_block_chain chain = walk_sub_blocks(cursor, nullptr);
+    return ended ? find_end_code_stop(cursor, chain, bits) : chain.end;
+}
+
+void read_gif_screen(gif_cursor *cursor, gif_screen *screen)
 {
     memset(screen, 0, sizeof *screen);
-    int flags = 0, background = 0, aspect = 0;
-    if (fread(screen->signature, 1, 3, file) != 3 || fread(screen->version, 1, 3, file) != 3 ||
-        !read_u16(file, &screen->w) || !read_u16(file, &screen->h) ||
-        !read_u8(file, &flags) || !read_u8(file, &background) || !read_u8(file, &aspect))
+    int flags = 0;
+    int background = 0;
+    int aspect = 0;
+    if (!read_bytes(cursor, screen->signature, 3) || !read_bytes(cursor, screen->version, 3) ||
+        !read_u16(cursor, &screen->w) || !read_u16(cursor, &screen->h) ||
+        !read_u8(cursor, &flags) || !read_u8(cursor, &background) || !read_u8(cursor, &aspect))
         return;
     screen->flags = uint8_t(flags);
     screen->have_global_palette = (flags >> 7) & 1;
@@ -502,46 +835,43 @@ void read_gif_screen(FILE *file, gif_screen *screen)
     screen->aspect_ratio = uint8_t(aspect);
     // A short table keeps what was read; the rest stays zero.
     if (screen->have_global_palette)
-        read_colour_table(file, &screen->palette[0][0], screen->palette_size);
+        read_bytes(cursor, &screen->palette[0][0], 3 * size_t(screen->palette_size));
 }
 
-void count_gif_frames(const uint8_t *bytes, size_t size, size_t at, int32_t *num_frames,
-                      int32_t *num_palettes)
+void count_gif_frames(const gif_cursor *cursor, int32_t *num_frames, int32_t *num_palettes)
 {
     // The walk a stream reader would make, reading past the end being the
     // end of the file.
-    auto read_byte = [&](int *value) {
-        if (at >= size)
-            return false;
-        *value = bytes[at++];
-        return true;
-    };
-    int byte, label, length, packed, code_size;
-    while (read_byte(&byte) && byte != 0x3B) {
+    gif_cursor walk = *cursor;
+    int byte;
+    int label;
+    int length;
+    int packed;
+    int code_size;
+    while (read_u8(&walk, &byte) && byte != 0x3B) {
         if (byte == 0x21) {
-            if (!read_byte(&label) || !read_byte(&length))
+            if (!read_u8(&walk, &label) || !read_u8(&walk, &length))
                 break;
-            at += size_t(length);
+            skip_bytes(&walk, size_t(length));
         } else if (byte == 0x2C) {
             ++*num_frames;
-            at += 8;
-            if (!read_byte(&packed))
+            skip_bytes(&walk, 8);
+            if (!read_u8(&walk, &packed))
                 break;
             if (packed & 0x80) {
                 ++*num_palettes;
-                at += size_t(3) << ((packed & 7) + 1);
+                skip_bytes(&walk, size_t(3) << ((packed & 7) + 1));
             }
-            if (!read_byte(&code_size))
+            if (!read_u8(&walk, &code_size))
                 break;
         }
-        while (read_byte(&length) && length != 0)
-            at += size_t(length);
+        skip_sub_blocks(&walk);
     }
 }
 
-int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim, long long held)
+int read_gif_blocks(gif_cursor *cursor, const gif_screen *screen, gif_anim *anim, long long held)
 {
-    if (!file || !screen || !anim)
+    if (!cursor || !screen || !anim)
         return 1;
     parse_state state{};
     state.screen = screen;
@@ -560,29 +890,22 @@ int read_gif_blocks(FILE *file, gif_screen *screen, gif_anim *anim, long long he
         return 1;
     state.canvas_w = screen->w;
     state.canvas_h = screen->h;
-    if (!glb_gif_decoder)
-        glb_gif_decoder = make_gif_decoder();
-    if (!glb_gif_decoder)
+    state.buffers = get_load_buffers();
+    if (!state.buffers)
         return 1;
-    state.decoder = glb_gif_decoder;
     reset_gce(&state.gce);
 
     image_result result = IMAGE_DONE;
     int byte;
-    while (result == IMAGE_DONE && (byte = getc_unlocked(file)) != EOF && byte != 0x3B) {
-        if (byte == 0x21 && !read_extension(file, &state.gce))
+    while (result == IMAGE_DONE && read_u8(cursor, &byte) && byte != 0x3B) {
+        if (byte == 0x21 && !read_extension(cursor, &state))
             break;
         if (byte == 0x2C)
-            result = read_image(file, &state);
+            result = read_image(cursor, &state);
     }
     if (state.canvas)
         destroy_bitmap(state.canvas);
-    // Small files come one after another (fuzzing, the suite): their
-    // decoder is kept. A large image's buffers are not held after its load.
-    if (state.largest_image > GIF_KEPT_DECODER_IMAGE_BYTES) {
-        free_gif_decoder(glb_gif_decoder);
-        glb_gif_decoder = nullptr;
-    }
+    release_large_buffers();
     if (result == IMAGE_FAILED)
         return 1;
     // Images cut off in their descriptor never became frames.

@@ -9,6 +9,7 @@
 #include "palette/gradients.h"
 #include "palette/tint_slots.h"
 
+#include <algorithm>
 #include <allegro.h>
 #include <cerrno>
 #include <cstring>
@@ -33,59 +34,160 @@ byte_list make_pixels(int w, int h, int colours, int seed)
     return pixels;
 }
 
-// The program's LZW decoder's contract met the plain way: codes read bit by
-// bit, strings walked onto a stack, pixels put one at a time.
-static void decode_gif_image_reference(FILE *file, int min_code_size, BITMAP *target, int interlace, int trans)
+namespace {
+
+// An image's sub-block chain read one block at a time, as a plain decoder
+// reads it.
+struct block_reader {
+    const uint8_t *file;
+    size_t size;
+    size_t at; // next byte of the file
+    uint8_t block[255];
+    int length; // bytes in block; 0 once the chain has ended
+    int byte;   // next byte of the block
+    int bit;    // next bit of that byte
+};
+
+// Reads the next size byte and its block; a block the file's end cuts short
+// keeps what is there.
+void read_next_block(block_reader *reader)
 {
-    if (min_code_size < 0 || min_code_size > GIF_LZW_MAX_MIN_CODE_SIZE)
-        return skip_gif_sub_blocks(file); // past the data, as the program does
-    uint8_t block[256], stack[4096], suffix[4096] = {};
-    uint16_t prefix[4096] = {};
-    int length = 0, at = 0, bit = 0; // length 0: the chain has ended
-    auto read_block = [&] {
-        int size = fgetc(file);
-        length = size == EOF ? 0 : int(fread(block, 1, size_t(size), file)), at = 0;
-    };
-    auto read_code = [&](int width, int *code) {
-        for (int k = *code = 0; k < width; ++k) {
-            if (length == 0)
-                return false;
-            *code |= (block[at] >> bit & 1) << k;
-            if (++bit == 8 && (bit = 0, ++at == length))
-                read_block();
-        }
-        return true;
-    };
-    std::vector<int> rows = list_gif_row_order(target->h, interlace);
-    size_t w = size_t(target->w), pixel = 0;
-    auto put_pixel = [&](int index) {
-        if (pixel < w * rows.size() && index != trans)
-            putpixel(target, int(pixel % w), rows[pixel / w], index);
-        ++pixel;
-    };
-    const int clear = 1 << min_code_size, first_free = clear + 2;
-    int width = min_code_size + 1, next_free = first_free, prev = 0, first = 0, fresh = 1, code;
-    for (read_block(); read_code(width, &code) && code != clear + 1; width += next_free >= 1 << width && width < 12) {
-        if (code == clear) {
-            width = min_code_size, next_free = first_free, fresh = 1; // the step below widens it to the first width
-        } else if (fresh) { // one index, which the next entry extends
-            put_pixel(prev = first = code < first_free ? code : 0), fresh = 0;
-        } else { // a corrupt table may link in a loop: the stack bounds the walk
-            int depth = 0, current = code;
-            if (code >= next_free)
-                stack[depth++] = uint8_t(first), current = prev;
-            for (; current >= first_free && depth < 4095; current = prefix[current])
-                stack[depth++] = suffix[current];
-            stack[depth++] = uint8_t(current);
-            if (next_free < 1 << width) {
-                suffix[next_free] = uint8_t(current), prefix[next_free++] = uint16_t(prev);
-                prev = code, first = current & 0xFF;
-            }
-            while (depth > 0)
-                put_pixel(stack[--depth]);
-        }
+    reader->length = 0;
+    reader->byte = 0;
+    if (reader->at >= reader->size)
+        return;
+    int size = reader->file[reader->at];
+    reader->at++;
+    while (reader->length < size && reader->at < reader->size) {
+        reader->block[reader->length] = reader->file[reader->at];
+        reader->length++;
+        reader->at++;
     }
 }
+
+// A code of width bits, least significant bit first; false when the chain
+// ends before it is complete.
+bool read_reference_code(block_reader *reader, int width, int *code)
+{
+    *code = 0;
+    for (int k = 0; k < width; k++) {
+        if (reader->length == 0)
+            return false;
+        int bit = (reader->block[reader->byte] >> reader->bit) & 1;
+        *code |= bit << k;
+        reader->bit++;
+        if (reader->bit == 8) {
+            reader->bit = 0;
+            reader->byte++;
+            if (reader->byte == reader->length)
+                read_next_block(reader);
+        }
+    }
+    return true;
+}
+
+// What a decoder leaves: the first indices in stored order and their count,
+// where first codes above 255 were written among the first ones,
+// where it stopped in the file, and whether it read the end code.
+struct decoded_image {
+    byte_list indices;
+    size_t count;
+    std::vector<size_t> wide_codes;
+    size_t stop;
+    bool ended;
+};
+
+// A textbook LZW decoder for the chain at file[at]: a table of prefix codes
+// and suffix indices, zeroed for the image, and each string walked onto a
+// stack. Where the data is not well formed it does what the program does:
+// a first code that is no single index is index 0, a table that loops is
+// walked no deeper than the stack, and codes after a full table add nothing.
+// It keeps the first capacity indices.
+decoded_image decode_reference(const uint8_t *file, size_t size, size_t at, int min_code_size,
+                               size_t capacity)
+{
+    decoded_image image{};
+    block_reader reader{};
+    reader.file = file;
+    reader.size = size;
+    reader.at = at;
+    if (min_code_size > GIF_LZW_MAX_MIN_CODE_SIZE) {
+        // Nothing is decoded: the chain is skipped whole.
+        do
+            read_next_block(&reader);
+        while (reader.length > 0);
+        image.stop = reader.at;
+        return image;
+    }
+    std::vector<int> prefix(4096, 0);
+    std::vector<uint8_t> suffix(4096, 0);
+    std::vector<uint8_t> stack;
+    const int clear = 1 << min_code_size;
+    const int end = clear + 1;
+    const int first_free = clear + 2;
+    int width = min_code_size + 1;
+    int next_free = first_free;
+    int prev = 0;
+    int first = 0;
+    bool fresh = true;
+    int code = 0;
+    read_next_block(&reader);
+    while (read_reference_code(&reader, width, &code)) {
+        if (code == end) {
+            image.ended = true;
+            break;
+        }
+        if (code == clear) {
+            width = min_code_size + 1;
+            next_free = first_free;
+            fresh = true;
+            continue;
+        }
+        if (fresh) {
+            if (code >= first_free)
+                code = 0;
+            stack.assign(1, uint8_t(code));
+            if (code > 255 && image.count < capacity)
+                image.wide_codes.push_back(image.count);
+            prev = code;
+            first = code;
+            fresh = false;
+        } else {
+            stack.clear();
+            int current = code;
+            if (code >= next_free) {
+                stack.push_back(uint8_t(first));
+                current = prev;
+            }
+            while (current >= first_free && stack.size() < 4095) {
+                stack.push_back(suffix[current]);
+                current = prefix[current];
+            }
+            int root = current & 0xFF;
+            stack.push_back(uint8_t(root));
+            if (next_free < (1 << width)) {
+                suffix[next_free] = uint8_t(root);
+                prefix[next_free] = prev;
+                next_free++;
+                prev = code;
+                first = root;
+            }
+            std::reverse(stack.begin(), stack.end());
+        }
+        for (uint8_t index : stack) {
+            if (image.count < capacity) {
+                image.indices.push_back(index);
+                image.count++;
+            }
+        }
+        if (next_free >= (1 << width) && width < 12)
+            width++;
+    }
+    image.stop = reader.at;
+    return image;
+}
+
+} // namespace
 
 byte_list read_frame_pixels(const gif_anim *anim, int frame)
 {
@@ -97,7 +199,6 @@ byte_list read_frame_pixels(const gif_anim *anim, int frame)
 }
 
 static std::string glb_fuzz_work_dir;     // scratch directory, "" until made
-static gif_decoder *glb_fuzz_decoder;     // kept from input to input, as from image to image
 
 static void start_fuzz_allegro() // the graphics library without a display, once
 {
@@ -131,16 +232,24 @@ gif_anim *load_gif_bytes(const byte_list &bytes, bool quiet)
     std::string path = get_fuzz_work_dir() + "/input.gif";
     start_fuzz_allegro();
     set_color_depth(8);
-    int saved = (fflush(stdout), dup(STDOUT_FILENO)), sink = open("/dev/null", O_WRONLY);
+    fflush(stdout);
+    int saved = dup(STDOUT_FILENO);
+    int sink = open("/dev/null", O_WRONLY);
     dup2(quiet ? sink : saved, STDOUT_FILENO);
-    gif_anim *anim = write_fuzz_file(path, bytes.data(), bytes.size()) ? load_gif_anim(path.c_str()) : nullptr;
-    fflush(stdout), dup2(saved, STDOUT_FILENO), close(saved), close(sink);
+    gif_anim *anim = nullptr;
+    if (write_fuzz_file(path, bytes.data(), bytes.size()))
+        anim = load_gif_anim(path.c_str());
+    fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    close(sink);
     return anim;
 }
 
 std::string check_gif_anim(const gif_anim *anim)
 {
-    if (anim->num_frames < 0 || anim->num_palettes < 1 || !anim->palettes || (anim->num_frames > 0 && !anim->frames))
+    bool no_table = anim->num_frames > 0 && !anim->frames;
+    if (anim->num_frames < 0 || anim->num_palettes < 1 || !anim->palettes || no_table)
         return "counts or tables out of order";
     // The last palette byte must be readable: a short block shows up here.
     volatile uint8_t last = anim->palettes[size_t(anim->num_palettes) * GIF_PALETTE_BYTES - 1];
@@ -148,14 +257,23 @@ std::string check_gif_anim(const gif_anim *anim)
     byte_list row;
     for (int i = 0; i < anim->num_frames; i++) {
         const gif_frame &f = anim->frames[i];
-        if (f.pal < -1 || f.pal >= anim->num_palettes || f.trans < -1 || f.trans > 255 ||
-            (f.bmp && (bitmap_color_depth(f.bmp) != 8 || f.bmp->w != f.w || f.bmp->h != f.h)))
+        // The bitmap keeps the part of the image inside the screen.
+        int kept_w = std::max(0, std::min(int(f.w), anim->w - f.pos.x));
+        int kept_h = std::max(0, std::min(int(f.h), anim->h - f.pos.y));
+        if (kept_w == 0 || kept_h == 0) {
+            kept_w = 0;
+            kept_h = 0;
+        }
+        bool bad_bitmap = false;
+        if (f.bmp)
+            bad_bitmap = bitmap_color_depth(f.bmp) != 8 || f.bmp->w != kept_w || f.bmp->h != kept_h;
+        bool bad_slot = f.pal < -1 || f.pal >= anim->num_palettes;
+        if (bad_slot || f.trans < -1 || f.trans > 255 || f.disposal > 7 || bad_bitmap)
             return "frame " + std::to_string(i) + ": slot, index or bitmap out of order";
         // Every pixel read, a row per copy that the address sanitizer checks
-        // whole (a loop per pixel spent fuzzing time on coverage hooks); any
-        // index names a colour inside the frame's slot.
-        for (int y = 0; f.bmp && y < f.h; y++)
-            row.assign(f.bmp->line[y], f.bmp->line[y] + f.w);
+        // whole (a loop per pixel spent fuzzing time on coverage hooks).
+        for (int y = 0; f.bmp && y < f.bmp->h; y++)
+            row.assign(f.bmp->line[y], f.bmp->line[y] + f.bmp->w);
     }
     return "";
 }
@@ -170,7 +288,8 @@ std::string run_gif_body(const uint8_t *data, size_t size)
     gif_anim *anim = load_gif_memory(data, size);
     glb_quiet = false;
     std::string problem = anim ? check_gif_anim(anim) : "";
-    return destroy_gif_anim(anim), problem;
+    destroy_gif_anim(anim);
+    return problem;
 }
 
 std::string run_palshift_body(const uint8_t *data, size_t size)
@@ -216,44 +335,87 @@ std::string run_palette_body(const uint8_t *data, size_t size)
     return problem;
 }
 
-// The stream position and pixels one run leaves: the reference decoder's,
-// or the program's with the decoder kept from earlier inputs, as from image
-// to image. A plain image's pixels past those decoded are the caller's: the
-// background goes back there, as the reader does.
-static byte_list run_lzw_decoder(bool reference, const uint8_t *data, size_t size)
+namespace {
+
+// The chain's data bytes joined, and the zero bytes the decoder may read
+// past them.
+byte_list join_sub_blocks(const uint8_t *file, size_t size, size_t at)
 {
-    int interlace = data[3] & 1, trans = data[3] & 2 ? data[4] : -1;
-    size_t w = data[1], count = w * data[2], n = 0;
-    FILE *file = fmemopen(const_cast<uint8_t *>(data), size, "rb");
-    BITMAP *target = create_checked_bitmap(8, data[1], data[2]);
-    glb_fuzz_decoder = glb_fuzz_decoder ? glb_fuzz_decoder : make_gif_decoder();
-    if (!file || !target || !glb_fuzz_decoder || fseek(file, 5, SEEK_SET) != 0)
-        abort();
-    // Row y of the background, x + 3y + 100, is the ramp from 3y on.
-    static const byte_list ramp = [] {
-        byte_list r(4 * 256);
-        for (size_t k = 0; k < r.size(); k++)
-            r[k] = uint8_t(k + 100);
-        return r;
-    }();
-    for (int y = 0; w > 0 && y < target->h; y++)
-        memcpy(target->line[y], ramp.data() + 3 * y, w);
-    n = reference ? (decode_gif_image_reference(file, data[0] % 13, target, interlace, trans), 0)
-                  : decode_gif_image(file, data[0] % 13, target, interlace, trans, glb_fuzz_decoder);
-    for (; !reference && !interlace && trans < 0 && n < count; n++)
-        target->line[n / w][n % w] = uint8_t(n % w + 3 * (n / w) + 100);
-    long position = ftell(file);
-    byte_list outcome(reinterpret_cast<uint8_t *>(&position), reinterpret_cast<uint8_t *>(&position + 1));
-    for (int y = 0; y < target->h; y++)
-        outcome.insert(outcome.end(), target->line[y], target->line[y] + w);
-    destroy_bitmap(target);
-    fclose(file);
-    return outcome;
+    byte_list data;
+    while (at < size && file[at] != 0) {
+        size_t length = file[at];
+        at++;
+        size_t got = std::min(length, size - at);
+        data.insert(data.end(), file + at, file + at + got);
+        at += got;
+    }
+    data.resize(data.size() + GIF_LZW_READ_SLACK, 0);
+    return data;
 }
+
+// Collects handed-over strings into a buffer, as the decoder would write it.
+struct run_collector {
+    byte_list indices;
+    std::vector<size_t> opaque;
+};
+
+void collect_run(void *context, size_t at, const uint8_t *indices, size_t count, bool opaque)
+{
+    run_collector *collector = static_cast<run_collector *>(context);
+    for (size_t k = 0; k < count; k++)
+        collector->indices[at + k] = indices[k];
+    if (opaque)
+        collector->opaque.push_back(at);
+}
+
+// The program's decoder on the chain at file[5], keeping capacity indices:
+// written into a buffer (exactly capacity long when tight, so the sanitizer
+// sees any store past it) or handed over string by string.
+decoded_image decode_program(const uint8_t *file, size_t size, size_t capacity, bool tight,
+                             bool by_runs)
+{
+    static gif_lzw_table *table = make_gif_lzw_table(); // kept, as from image to image
+    byte_list data = join_sub_blocks(file, size, 5);
+    size_t data_bytes = data.size() - GIF_LZW_READ_SLACK;
+    byte_list buffer(tight ? capacity : capacity + GIF_LZW_COPY_SLACK);
+    size_t fast_end = capacity;
+    if (tight)
+        fast_end = capacity > GIF_LZW_COPY_SLACK ? capacity - GIF_LZW_COPY_SLACK : 0;
+    run_collector collector;
+    collector.indices.resize(capacity);
+    decoded_image image{};
+    gif_lzw_output out{buffer.data(), capacity, fast_end, &image.wide_codes, nullptr, nullptr};
+    if (by_runs)
+        out = gif_lzw_output{nullptr, capacity, 0, nullptr, collect_run, &collector};
+    gif_lzw_result result = decode_gif_lzw(data.data(), data_bytes, file[0] % 13, out, table);
+    if (by_runs) {
+        buffer = collector.indices;
+        image.wide_codes = collector.opaque;
+    }
+    image.indices.assign(buffer.begin(), buffer.begin() + long(result.count));
+    image.count = result.count;
+    gif_cursor chain{file, size, 5};
+    image.stop = find_gif_data_end(&chain, result.bits, result.ended);
+    image.ended = result.ended;
+    return image;
+}
+
+} // namespace
 
 std::string run_lzw_body(const uint8_t *data, size_t size)
 {
-    start_fuzz_allegro();
-    bool same = size < 5 || run_lzw_decoder(false, data, size) == run_lzw_decoder(true, data, size);
-    return same ? "" : "the decoder leaves other pixels or another stream position";
+    if (size < 5)
+        return "";
+    size_t capacity = size_t(data[1]) * data[2];
+    bool tight = (data[3] & 1) != 0;
+    bool by_runs = (data[3] & 2) != 0;
+    decoded_image want = decode_reference(data, size, 5, data[0] % 13, capacity);
+    decoded_image got = decode_program(data, size, capacity, tight, by_runs);
+    if (got.indices != want.indices || got.count != want.count)
+        return "the decoder gives other indices, or another count";
+    if (got.wide_codes != want.wide_codes)
+        return "the decoder marks other first codes above 255";
+    if (got.stop != want.stop || got.ended != want.ended)
+        return "the decoder leaves the parse at another place";
+    return "";
 }

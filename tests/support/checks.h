@@ -27,7 +27,9 @@ std::string run_palshift_body(const uint8_t *data, size_t size);
 // refused untouched, or black outside the block it loads.
 std::string run_palette_body(const uint8_t *data, size_t size);
 // The input as one image's data for a plain bit-by-bit LZW decoder and the
-// program's (kept from earlier inputs): the same pixels and stream position.
-// Bytes 0..4: code size (mod 13), width, height, flags (1 interlaced, 2
-// transparent), transparent index; then the data from its first block.
+// program's (its table kept from earlier inputs): the same indices, count
+// and place where the parse goes on. Bytes 0..4: code size (mod 13), width
+// and height (their product is the number of indices kept), flags (1: an
+// output buffer with no room past its end, 2: strings handed over one by
+// one), unused; then the data from its first sub-block.
 std::string run_lzw_body(const uint8_t *data, size_t size);
