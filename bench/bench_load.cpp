@@ -167,8 +167,9 @@ static std::vector<load_case> list_load_cases()
     return cases;
 }
 
-// Whether a frame of the reader holds the peer's frame: the same rectangle
-// whole, or its part on the logical screen (w x h) when the peer clips.
+// Whether a frame of the reader, which keeps the part of its rectangle on
+// the logical screen (w x h), holds that part of the peer's frame: the
+// same rectangle whole, or that part alone when the peer clips too.
 static bool match_frame(const gif_frame &f, int w, int h, const peer_frame &peer)
 {
     int x = std::min<int>(f.pos.x, w), y = std::min<int>(f.pos.y, h);
@@ -177,9 +178,11 @@ static bool match_frame(const gif_frame &f, int w, int h, const peer_frame &peer
                    peer.h == std::min<int>(f.h, h - y);
     if (!f.bmp || !(whole || clipped))
         return false;
-    for (int row = 0; row < peer.h; row++)
+    int rows = std::min(peer.h, f.bmp->h);
+    int columns = std::min(peer.w, f.bmp->w);
+    for (int row = 0; row < rows; row++)
         if (std::memcmp(f.bmp->line[row], peer.pixels.data() + size_t(row) * peer.w,
-                        size_t(peer.w)) != 0)
+                        size_t(columns)) != 0)
             return false;
     return true;
 }

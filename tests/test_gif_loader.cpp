@@ -365,6 +365,37 @@ TEST(GifLoader, ImageFarLargerThanTheScreenKeepsOnlyTheScreen)
     destroy_gif_anim(anim);
 }
 
+// Images far wider than the screen, some interlaced, some with a transparent
+// index (2): the kept columns hold the image's pixels, the background (3)
+// where they are transparent.
+TEST(GifLoader, ImageFarWiderThanTheScreenKeepsItsColumns)
+{
+    const unsigned w = 65535;
+    const unsigned h = 10;
+    const byte_list pixels = make_pixels(int(w), int(h), 4, 5);
+    for (int variant = 0; variant < 4; variant++) {
+        bool interlace = variant % 2 == 1;
+        int trans = variant >= 2 ? 2 : -1;
+        byte_list gif = make_gif_screen(3, h - 1, test_colours(2), 3);
+        append_gce(gif, 0, trans);
+        append_gif_image(gif, 0, 0, w, h, {}, 2, pixels, interlace);
+        gif_anim *anim = load_gif_bytes(gif);
+        ASSERT_TRUE(anim != nullptr);
+        byte_list want;
+        for (size_t y = 0; y < h - 1; y++) {
+            for (size_t x = 0; x < 3; x++) {
+                uint8_t index = pixels[y * w + x];
+                if (index == trans)
+                    index = 3;
+                want.push_back(index);
+            }
+        }
+        EXPECT_EQ(read_frame_pixels(anim, 0), want) << variant;
+        EXPECT_EQ(check_gif_anim(anim), "") << variant;
+        destroy_gif_anim(anim);
+    }
+}
+
 // Two 10 x 10 images: the file's bytes, the record's tables, frame 0, the
 // canvas it stays on and frame 1, each at its full cost, and the image
 // data and row table the reader keeps.

@@ -43,7 +43,8 @@ constexpr long long GIF_ALLOCATION_OVERHEAD = 32;
 
 long long count_gif_bitmap_bytes(long long w, long long h)
 {
-    long long record = static_cast<long long>(sizeof(BITMAP)) + h * static_cast<long long>(sizeof(void *));
+    long long line_table = h * static_cast<long long>(sizeof(void *));
+    long long record = static_cast<long long>(sizeof(BITMAP)) + line_table;
     return w * h + record + 2 * GIF_ALLOCATION_OVERHEAD;
 }
 
@@ -432,23 +433,29 @@ void copy_opaque_indices(uint8_t *dst, const uint8_t *src, size_t count, uint8_t
         dst[x] = src[x] == trans ? dst[x] : src[x];
 }
 
-// Draws the first count decoded indices of a whole (unclipped) image into
-// its rows, skipping the transparent index but for wide first codes.
-void draw_indices(const gif_load_buffers &buffers, size_t count, BITMAP *image, int trans)
+// Draws the first count decoded indices of an image w wide into the part of
+// it kept, skipping the transparent index but for wide first codes.
+void draw_indices(const gif_load_buffers &buffers, size_t count, size_t w, BITMAP *kept, int trans)
 {
     const uint8_t *indices = buffers.indices;
-    size_t w = size_t(image->w);
-    for (size_t n = 0; n < size_t(image->h) && n * w < count; ++n) {
+    size_t kept_w = size_t(kept->w);
+    for (size_t n = 0; n * w < count; ++n) {
+        int y = buffers.rows[n];
+        if (y >= kept->h)
+            continue;
         const uint8_t *src = indices + n * w;
-        size_t run = std::min(count - n * w, w);
-        uint8_t *row = image->line[buffers.rows[n]];
+        size_t run = std::min(count - n * w, kept_w);
+        uint8_t *row = kept->line[y];
         if (trans < 0)
             std::memcpy(row, src, run);
         else
             copy_opaque_indices(row, src, run, uint8_t(trans));
     }
-    for (size_t at : buffers.wide_codes)
-        image->line[buffers.rows[at / w]][at % w] = indices[at];
+    for (size_t at : buffers.wide_codes) {
+        int y = buffers.rows[at / w];
+        if (y < kept->h && at % w < kept_w)
+            kept->line[y][at % w] = indices[at];
+    }
 }
 
 // An image whose rectangle reaches past the screen: its decoded strings are
@@ -481,24 +488,61 @@ void put_clipped_run(void *context, size_t at, const uint8_t *indices, size_t co
     }
 }
 
-// Indices of a clipped image the decoder must deliver: up to the last
-// kept pixel in stored order.
-size_t count_clipped_indices(const int *rows, const gif_id *id, const BITMAP *kept)
-{
-    size_t count = 0;
-    if (kept->w == 0)
-        return 0;
-    for (size_t n = 0; n < id->h; ++n)
-        if (rows[n] < kept->h)
-            count = n * id->w + size_t(kept->w);
-    return count;
-}
-
 // Not interlaced, no transparent index: every decoded pixel is drawn, in
 // row order.
 bool is_plain_image(const gif_id *id, const parse_state *state)
 {
     return !id->interlace && state->gce.trans < 0;
+}
+
+// How an image's indices reach the part of it kept.
+enum decode_way {
+    DECODE_INTO_ROWS,   // straight into the kept bitmap's rows
+    DECODE_INTO_BUFFER, // into the buffer of indices, then drawn row by row
+    DECODE_BY_RUNS,     // each string cut to the kept part as it comes
+};
+
+// An image's kept part and the way to it.
+struct image_plan {
+    int kept_w;
+    int kept_h;
+    size_t wanted; // indices up to the last kept one, in stored order
+    decode_way way;
+};
+
+// A buffer of indices up to the last kept one is used while it is at most
+// this much larger than twice the kept part.
+constexpr size_t GIF_BUFFER_SLACK_INDICES = 64 * 1024;
+
+// The kept part is where the image and the logical screen overlap (nothing
+// when they do not). Only an image cut on the right or in interlaced rows
+// far down can want many more indices than it keeps: those go by runs.
+image_plan plan_image(const gif_id *id, const parse_state *state)
+{
+    image_plan plan{0, 0, 0, DECODE_BY_RUNS};
+    if (id->x < state->canvas_w && id->y < state->canvas_h && id->w > 0 && id->h > 0) {
+        plan.kept_w = std::min<int>(id->w, state->canvas_w - id->x);
+        plan.kept_h = std::min<int>(id->h, state->canvas_h - id->y);
+    }
+    size_t w = id->w;
+    size_t rows = 0; // rows in stored order so far
+    static const int starts[4] = {0, 4, 2, 1};
+    static const int steps[4] = {8, 8, 4, 2};
+    for (int pass = 0; plan.kept_w > 0 && pass < (id->interlace ? 4 : 1); ++pass) {
+        int start = id->interlace ? starts[pass] : 0;
+        int step = id->interlace ? steps[pass] : 1;
+        for (int y = start; y < id->h; y += step) {
+            if (y < plan.kept_h)
+                plan.wanted = rows * w + size_t(plan.kept_w);
+            ++rows;
+        }
+    }
+    size_t kept = size_t(plan.kept_w) * size_t(plan.kept_h);
+    if (is_plain_image(id, state) && plan.kept_w == id->w)
+        plan.way = DECODE_INTO_ROWS;
+    else if (plan.wanted <= 2 * kept + GIF_BUFFER_SLACK_INDICES)
+        plan.way = DECODE_INTO_BUFFER;
+    return plan;
 }
 
 // An 8-bit memory bitmap whose rows follow each other with no gap.
@@ -512,20 +556,15 @@ bool has_contiguous_rows(BITMAP *bmp)
 
 // Decodes the image's joined data into its kept bitmap, which holds what
 // lies under the image wherever the image leaves a pixel alone. Returns
-// what the decoder read.
-//  - A plain image (not interlaced, no transparent index) as wide as the
-//    kept part: straight into the rows, which take the first pixels.
-//  - Any other whole image: into a buffer of indices, then drawn row by row
-//    in interlaced order, skipping the transparent index.
-//  - A clipped image (or rows the first case cannot write): each string is cut to the kept part as it comes, so
-//    memory follows the screen rather than the descriptor.
+// what the decoder read. Rows the library did not lay out one after the
+// other go by runs.
 gif_lzw_result decode_image(const uint8_t *data, size_t size, int code_size, const gif_id *id,
-                            parse_state *state, BITMAP *kept)
+                            parse_state *state, const image_plan &plan, BITMAP *kept)
 {
     gif_load_buffers *buffers = state->buffers;
     int trans = state->gce.trans;
-    size_t capacity = size_t(kept->w) * size_t(kept->h);
-    if (is_plain_image(id, state) && kept->w == id->w && capacity > 0 && has_contiguous_rows(kept)) {
+    size_t capacity = plan.wanted;
+    if (plan.way == DECODE_INTO_ROWS && capacity > 0 && has_contiguous_rows(kept)) {
         size_t fast_end = capacity > GIF_LZW_COPY_SLACK ? capacity - GIF_LZW_COPY_SLACK : 0;
         gif_lzw_output out{kept->line[0], capacity, fast_end, nullptr, nullptr, nullptr};
         gif_lzw_result result = decode_gif_lzw(data, size, code_size, out, buffers->table);
@@ -536,25 +575,26 @@ gif_lzw_result decode_image(const uint8_t *data, size_t size, int code_size, con
     build_row_table(buffers->rows, id->h, id->interlace);
     buffers->wide_codes.clear();
     std::vector<size_t> *wide_codes = trans >= 0 ? &buffers->wide_codes : nullptr;
-    if (!is_plain_image(id, state) && kept->w == id->w && kept->h == id->h) {
+    if (plan.way == DECODE_INTO_BUFFER) {
         gif_lzw_output out{buffers->indices, capacity, capacity, wide_codes, nullptr, nullptr};
         gif_lzw_result result = decode_gif_lzw(data, size, code_size, out, buffers->table);
-        draw_indices(*buffers, result.count, kept, trans);
+        draw_indices(*buffers, result.count, id->w, kept, trans);
         return result;
     }
     clipped_image image{kept, buffers->rows, id->w, trans};
-    size_t wanted = count_clipped_indices(buffers->rows, id, kept);
-    gif_lzw_output out{nullptr, wanted, 0, nullptr, put_clipped_run, &image};
+    gif_lzw_output out{nullptr, capacity, 0, nullptr, put_clipped_run, &image};
     return decode_gif_lzw(data, size, code_size, out, buffers->table);
 }
 
 // The kept buffers an image needs, counted in the budget: its joined data,
-// the row table, and the indices of a whole image that is not plain.
-bool reserve_image_buffers(parse_state *state, const gif_id *id, size_t data_bytes, bool whole)
+// the row table, and the indices when it goes through them.
+bool reserve_image_buffers(parse_state *state, const gif_id *id, const image_plan &plan,
+                           size_t data_bytes)
 {
     gif_load_buffers *b = state->buffers;
-    bool buffered = whole && !is_plain_image(id, state);
-    size_t indices = buffered ? size_t(id->w) * id->h + GIF_LZW_COPY_SLACK : 0;
+    size_t indices = 0;
+    if (plan.way == DECODE_INTO_BUFFER)
+        indices = plan.wanted + GIF_LZW_COPY_SLACK;
     return reserve_buffer(state, reinterpret_cast<void **>(&b->data), &b->data_room,
                           data_bytes + GIF_LZW_READ_SLACK) &&
            reserve_buffer(state, reinterpret_cast<void **>(&b->rows), &b->rows_room,
@@ -571,18 +611,12 @@ image_result draw_frame_image(gif_cursor *cursor, const gif_id *id, int code_siz
                               parse_state *state, gif_frame *frame)
 {
     print_trace("sub_bmp = (%i, %i), w =%i, h =%i\n", id->x, id->y, id->w, id->h);
-    int kept_w = id->x < state->canvas_w ? std::min<int>(id->w, state->canvas_w - id->x) : 0;
-    int kept_h = id->y < state->canvas_h ? std::min<int>(id->h, state->canvas_h - id->y) : 0;
-    if (kept_w == 0 || kept_h == 0) {
-        kept_w = 0;
-        kept_h = 0;
-    }
-    bool whole = kept_w == id->w && kept_h == id->h;
+    image_plan plan = plan_image(id, state);
     sub_block_chain chain = walk_sub_blocks(cursor, nullptr);
     BITMAP *image = nullptr;
-    if (take_load_bytes(state, count_gif_bitmap_bytes(kept_w, kept_h)) &&
-        reserve_image_buffers(state, id, chain.data_bytes, whole))
-        image = create_checked_bitmap(8, kept_w, kept_h);
+    if (take_load_bytes(state, count_gif_bitmap_bytes(plan.kept_w, plan.kept_h)) &&
+        reserve_image_buffers(state, id, plan, chain.data_bytes))
+        image = create_checked_bitmap(8, plan.kept_w, plan.kept_h);
     if (!image) {
         printf("sub_bmp = NULL\n");
         fflush(stdout);
@@ -591,7 +625,8 @@ image_result draw_frame_image(gif_cursor *cursor, const gif_id *id, int code_siz
     uint8_t *data = state->buffers->data;
     walk_sub_blocks(cursor, data);
     std::memset(data + chain.data_bytes, 0, GIF_LZW_READ_SLACK);
-    gif_lzw_result result = decode_image(data, chain.data_bytes, code_size, id, state, image);
+    gif_lzw_result result =
+        decode_image(data, chain.data_bytes, code_size, id, state, plan, image);
     cursor->at = result.ended ? find_end_code_stop(cursor, chain, result.bits) : chain.end;
     if (!result.ended && chain.cut)
         state->anim->cut_frame = state->frame;
@@ -652,7 +687,8 @@ void print_frame_table(const gif_anim *anim)
 bool allocate_anim_tables(gif_anim *anim)
 {
     if (anim->num_frames != 0) {
-        anim->frames = static_cast<gif_frame *>(calloc(size_t(anim->num_frames), sizeof(gif_frame)));
+        void *frames = calloc(size_t(anim->num_frames), sizeof(gif_frame));
+        anim->frames = static_cast<gif_frame *>(frames);
         if (!anim->frames)
             return false;
     }

@@ -243,8 +243,8 @@ inline void define_entry(lzw_state *s, gif_lzw_table *table, int code, const lzw
 // state in locals so it stays in registers. Returns 1 at the end code, 0 at
 // the end of the data, and -1 at a code past the next free one, which is
 // then in *code_out for walk_codes.
-int copy_codes(lzw_input *in, const lzw_codes codes, gif_lzw_table *table, const gif_lzw_output &output,
-               lzw_state *state, int *code_out)
+int copy_codes(lzw_input *in, const lzw_codes codes, gif_lzw_table *table,
+               const gif_lzw_output &output, lzw_state *state, int *code_out)
 {
     lzw_state s = *state;
     const gif_lzw_output out = output;
@@ -323,8 +323,8 @@ int push_code_string(lzw_state *s, const lzw_codes &codes, gif_lzw_table *table,
 // Takes over after a code the table does not define, to the end of the
 // image. Returns true when the end code was read. Entries this image never
 // defined read as zero, as if the table had been cleared for it.
-bool walk_codes(lzw_input *in, const lzw_codes &codes, gif_lzw_table *table, const gif_lzw_output &out,
-                lzw_state *s, int code)
+bool walk_codes(lzw_input *in, const lzw_codes &codes, gif_lzw_table *table,
+                const gif_lzw_output &out, lzw_state *s, int code)
 {
     std::fill(table->prefix + s->top, table->prefix + LZW_TABLE_SIZE, 0);
     std::fill(table->suffix + s->top, table->suffix + LZW_TABLE_SIZE, 0);
