@@ -24,9 +24,7 @@ gif_reader_state glb_gif_reader = {1LL << 30, nullptr};
 // The decoder's table and the buffers of one image, grown to the largest
 // image asked and kept for the next.
 struct gif_load_buffers {
-    gif_lzw_table *table;
-    uint8_t *data;     // the image's joined sub-block data
-    size_t data_room;
+    gif_lzw_decoder *decoder;
     uint8_t *indices;  // decoded indices of an interlaced or transparent image
     size_t indices_room;
     int *rows;         // decoded row number -> y
@@ -151,62 +149,16 @@ bool read_bytes(gif_cursor *cursor, uint8_t *out, size_t count)
     return got == count;
 }
 
-// A sub-block chain from the cursor on: its data bytes, and where it ends:
-// after the zero-length terminator, or at the end of the file (cut).
-struct sub_block_chain {
-    size_t data_bytes;
-    size_t end;
-    bool cut;
-};
-
-// Walks the chain; data, when not null, receives its data bytes.
-sub_block_chain walk_sub_blocks(const gif_cursor *cursor, uint8_t *data)
-{
-    size_t at = cursor->at;
-    size_t joined = 0;
-    while (at < cursor->size) {
-        size_t length = cursor->bytes[at++];
-        if (length == 0)
-            return sub_block_chain{joined, at, false};
-        size_t got = std::min(length, cursor->size - at);
-        if (data)
-            std::memcpy(data + joined, cursor->bytes + at, got);
-        joined += got;
-        at += got;
-    }
-    return sub_block_chain{joined, cursor->size, true};
-}
-
+// Moves past a sub-block chain: after its zero-length terminator, or to the
+// end of the file.
 void skip_sub_blocks(gif_cursor *cursor)
 {
-    cursor->at = walk_sub_blocks(cursor, nullptr).end;
-}
-
-// Where a decoder reading one sub-block at a time stops after an end code
-// whose last bit is bit end_bit - 1 of the chain's data (from the cursor):
-// after the block holding that bit, or after the block that follows when
-// that bit closed its block (such a decoder loads the next block as soon as
-// one is used up). chain is the whole chain.
-size_t find_end_code_stop(const gif_cursor *cursor, const sub_block_chain &chain, size_t end_bit)
-{
-    size_t last_byte = (end_bit - 1) / 8;
-    size_t at = cursor->at;
-    size_t data_end = 0;
-    while (at < chain.end) {
-        size_t length = cursor->bytes[at++];
-        size_t got = std::min(length, cursor->size - at);
-        at += got;
-        data_end += got;
-        if (last_byte >= data_end)
-            continue;
-        bool closed_block = end_bit % 8 == 0 && end_bit / 8 == data_end;
-        if (!closed_block)
-            return at;
-        if (at >= cursor->size || cursor->bytes[at] == 0)
-            return chain.end; // the terminator, or the end of the file
-        return std::min(cursor->size, at + 1 + cursor->bytes[at]);
+    while (cursor->at < cursor->size) {
+        size_t length = cursor->bytes[cursor->at++];
+        if (length == 0)
+            return;
+        cursor->at += std::min(length, cursor->size - cursor->at);
     }
-    return chain.end;
 }
 
 void reset_gce(gif_gce *gce)
@@ -558,16 +510,18 @@ bool has_contiguous_rows(BITMAP *bmp)
 // lies under the image wherever the image leaves a pixel alone. Returns
 // what the decoder read. Rows the library did not lay out one after the
 // other go by runs.
-gif_lzw_result decode_image(const uint8_t *data, size_t size, int code_size, const gif_id *id,
+gif_lzw_result decode_image(const gif_cursor *chain, int code_size, const gif_id *id,
                             parse_state *state, const image_plan &plan, BITMAP *kept)
 {
     gif_load_buffers *buffers = state->buffers;
     int trans = state->gce.trans;
     size_t capacity = plan.wanted;
+    const uint8_t *data = chain->bytes + chain->at;
+    size_t size = chain->size - chain->at;
     if (plan.way == DECODE_INTO_ROWS && capacity > 0 && has_contiguous_rows(kept)) {
         size_t fast_end = capacity > GIF_LZW_COPY_SLACK ? capacity - GIF_LZW_COPY_SLACK : 0;
         gif_lzw_output out{kept->line[0], capacity, fast_end, nullptr, nullptr, nullptr};
-        gif_lzw_result result = decode_gif_lzw(data, size, code_size, out, buffers->table);
+        gif_lzw_result result = decode_gif_lzw(data, size, code_size, out, buffers->decoder);
         fill_from_canvas(kept, id, state, result.count);
         return result;
     }
@@ -577,27 +531,24 @@ gif_lzw_result decode_image(const uint8_t *data, size_t size, int code_size, con
     std::vector<size_t> *wide_codes = trans >= 0 ? &buffers->wide_codes : nullptr;
     if (plan.way == DECODE_INTO_BUFFER) {
         gif_lzw_output out{buffers->indices, capacity, capacity, wide_codes, nullptr, nullptr};
-        gif_lzw_result result = decode_gif_lzw(data, size, code_size, out, buffers->table);
+        gif_lzw_result result = decode_gif_lzw(data, size, code_size, out, buffers->decoder);
         draw_indices(*buffers, result.count, id->w, kept, trans);
         return result;
     }
     clipped_image image{kept, buffers->rows, id->w, trans};
     gif_lzw_output out{nullptr, capacity, 0, nullptr, put_clipped_run, &image};
-    return decode_gif_lzw(data, size, code_size, out, buffers->table);
+    return decode_gif_lzw(data, size, code_size, out, buffers->decoder);
 }
 
-// The kept buffers an image needs, counted in the budget: its joined data,
-// the row table, and the indices when it goes through them.
-bool reserve_image_buffers(parse_state *state, const gif_id *id, const image_plan &plan,
-                           size_t data_bytes)
+// The kept buffers an image needs, counted in the budget: the row table,
+// and the indices when it goes through them.
+bool reserve_image_buffers(parse_state *state, const gif_id *id, const image_plan &plan)
 {
     gif_load_buffers *b = state->buffers;
     size_t indices = 0;
     if (plan.way == DECODE_INTO_BUFFER)
         indices = plan.wanted + GIF_LZW_COPY_SLACK;
-    return reserve_buffer(state, reinterpret_cast<void **>(&b->data), &b->data_room,
-                          data_bytes + GIF_LZW_READ_SLACK) &&
-           reserve_buffer(state, reinterpret_cast<void **>(&b->rows), &b->rows_room,
+    return reserve_buffer(state, reinterpret_cast<void **>(&b->rows), &b->rows_room,
                           size_t(id->h) * sizeof(int)) &&
            reserve_buffer(state, reinterpret_cast<void **>(&b->indices), &b->indices_room,
                           indices);
@@ -612,23 +563,18 @@ image_result draw_frame_image(gif_cursor *cursor, const gif_id *id, int code_siz
 {
     print_trace("sub_bmp = (%i, %i), w =%i, h =%i\n", id->x, id->y, id->w, id->h);
     image_plan plan = plan_image(id, state);
-    sub_block_chain chain = walk_sub_blocks(cursor, nullptr);
     BITMAP *image = nullptr;
     if (take_load_bytes(state, count_gif_bitmap_bytes(plan.kept_w, plan.kept_h)) &&
-        reserve_image_buffers(state, id, plan, chain.data_bytes))
+        reserve_image_buffers(state, id, plan))
         image = create_checked_bitmap(8, plan.kept_w, plan.kept_h);
     if (!image) {
         printf("sub_bmp = NULL\n");
         fflush(stdout);
         return IMAGE_FAILED;
     }
-    uint8_t *data = state->buffers->data;
-    walk_sub_blocks(cursor, data);
-    std::memset(data + chain.data_bytes, 0, GIF_LZW_READ_SLACK);
-    gif_lzw_result result =
-        decode_image(data, chain.data_bytes, code_size, id, state, plan, image);
-    cursor->at = result.ended ? find_end_code_stop(cursor, chain, result.bits) : chain.end;
-    if (!result.ended && chain.cut)
+    gif_lzw_result result = decode_image(cursor, code_size, id, state, plan, image);
+    cursor->at = find_gif_data_end(cursor, result);
+    if (!result.ended && !result.terminated)
         state->anim->cut_frame = state->frame;
     frame->bmp = image;
     return leave_image_on_canvas(id, state, image);
@@ -741,8 +687,7 @@ void free_load_buffers(gif_load_buffers *buffers)
 {
     if (!buffers)
         return;
-    free_gif_lzw_table(buffers->table);
-    free(buffers->data);
+    free_gif_lzw_decoder(buffers->decoder);
     free(buffers->indices);
     free(buffers->rows);
     delete buffers;
@@ -754,8 +699,8 @@ gif_load_buffers *get_load_buffers()
     if (glb_gif_reader.buffers)
         return glb_gif_reader.buffers;
     gif_load_buffers *buffers = new gif_load_buffers{};
-    buffers->table = make_gif_lzw_table();
-    if (!buffers->table) {
+    buffers->decoder = make_gif_lzw_decoder();
+    if (!buffers->decoder) {
         free_load_buffers(buffers);
         return nullptr;
     }
@@ -768,7 +713,7 @@ gif_load_buffers *get_load_buffers()
 void release_large_buffers()
 {
     gif_load_buffers *b = glb_gif_reader.buffers;
-    if (b && std::max({b->data_room, b->indices_room, b->rows_room}) > GIF_KEPT_BUFFER_BYTES)
+    if (b && std::max(b->indices_room, b->rows_room) > GIF_KEPT_BUFFER_BYTES)
         free_gif_reader_buffers();
 }
 
@@ -845,10 +790,31 @@ void destroy_gif_frame(gif_frame *frame)
     }
 }
 
-size_t find_gif_data_end(const gif_cursor *cursor, size_t bits, bool ended)
+size_t find_gif_data_end(const gif_cursor *cursor, const gif_lzw_result &result)
 {
-    sub_block_chain chain = walk_sub_blocks(cursor, nullptr);
-    return ended ? find_end_code_stop(cursor, chain, bits) : chain.end;
+    if (!result.ended)
+        return cursor->at + result.chain_read;
+    // From a block at or before the one holding the end code's last bit.
+    const uint8_t *chain = cursor->bytes + cursor->at;
+    size_t chain_size = cursor->size - cursor->at;
+    size_t last_byte = (result.bits - 1) / 8;
+    size_t at = result.mark_at;
+    size_t data_end = result.mark_data;
+    while (at < chain_size) {
+        size_t length = chain[at++];
+        size_t got = std::min(length, chain_size - at);
+        at += got;
+        data_end += got;
+        if (last_byte >= data_end)
+            continue;
+        bool closed_block = result.bits % 8 == 0 && result.bits / 8 == data_end;
+        if (!closed_block || at >= chain_size)
+            break;
+        // Such a decoder loads the next block as soon as one is used up.
+        at += 1 + std::min(size_t(chain[at]), chain_size - at - 1);
+        break;
+    }
+    return cursor->at + std::min(at, chain_size);
 }
 
 void read_gif_screen(gif_cursor *cursor, gif_screen *screen)

@@ -7,6 +7,7 @@
 
 struct BITMAP;
 struct gif_load_buffers;
+struct gif_lzw_result;
 
 struct gif_frame {
     struct {
@@ -96,11 +97,11 @@ void read_gif_screen(gif_cursor *cursor, gif_screen *screen);
 // bytes hold from the cursor on; the cursor stays.
 void count_gif_frames(const gif_cursor *cursor, int32_t *num_frames, int32_t *num_palettes);
 // Where the parse goes on after an image's data chain that starts at the
-// cursor, of which the decoder read bits bits: after the sub-block holding
-// the end code's last bit when it was read (ended), or after the block that
-// follows when that bit closed its block, as a decoder reading one block at
-// a time stops; else after the chain's terminator, or at the file's end.
-size_t find_gif_data_end(const gif_cursor *cursor, size_t bits, bool ended);
+// cursor, given what the decoder read: after the sub-block holding the end
+// code's last bit, or after the block that follows when that bit closed its
+// block, as a decoder reading one block at a time stops; without the end
+// code, after the chain's terminator, or at the file's end.
+size_t find_gif_data_end(const gif_cursor *cursor, const gif_lzw_result &result);
 // Parses the blocks after the screen into anim; 0 on success, 1 on failure.
 // held: bytes of the input already in memory, counted in the load's budget.
 int read_gif_blocks(gif_cursor *cursor, const gif_screen *screen, gif_anim *anim,

@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
-// Codes are read from the joined data and decoded into the output. The copy
-// decoder copies each string from where the output already holds it, and
-// hands over to the walk decoder at the first code the table does not
-// define: README.md.
+// Codes are read from a window of joined sub-block data and decoded into
+// the output. The copy decoder copies each string from where the output
+// already holds it, and hands over to the walk decoder at the first code
+// the table does not define: README.md.
 
 namespace {
 
@@ -16,18 +16,28 @@ constexpr int LZW_MAX_WIDTH = 12;
 // Strings up to this long are kept whole in their table entry.
 constexpr size_t SHORT_STRING = 8;
 
-} // namespace
+// Data bytes the input window holds: small enough to stay in cache.
+constexpr size_t WINDOW_BYTES = 32 * 1024;
+// Blocks whose place the input keeps: more than the bytes a code spans.
+constexpr size_t RECENT_BLOCKS = 4;
 
 // String table: entries as links (prefix code, suffix index) for the walk,
 // and as places in the output (offset, length, first index, and the whole
 // string when it is short) for the copy.
-struct gif_lzw_table {
+struct lzw_table {
     uint16_t prefix[LZW_TABLE_SIZE];
     uint8_t suffix[LZW_TABLE_SIZE];
     uint8_t first[LZW_TABLE_SIZE];
     uint16_t length[LZW_TABLE_SIZE];
     uint32_t offset[LZW_TABLE_SIZE];
     uint64_t bytes[LZW_TABLE_SIZE]; // strings of up to 8, first index lowest
+};
+
+} // namespace
+
+struct gif_lzw_decoder {
+    uint8_t window[WINDOW_BYTES + GIF_LZW_READ_SLACK]; // data of the blocks being decoded
+    lzw_table table;
 };
 
 namespace {
@@ -55,24 +65,89 @@ struct lzw_state {
     uint64_t prev_bytes; // its indices when short, first lowest
 };
 
-// The joined data and the cursor in it.
+// The sub-block chain seen through the decoder's window: blocks are copied
+// into it as the codes need them, and bytes before the code being read are
+// dropped.
 struct lzw_input {
-    const uint8_t *data; // size bytes, and GIF_LZW_READ_SLACK more
-    size_t size;
-    size_t bit; // bits read
+    const uint8_t *chain; // the chain's bytes, to the end of the file
+    size_t chain_size;
+    size_t next;          // next size byte in the chain
+    bool ended;           // zero size byte or end of file seen
+    bool terminated;      // that was a zero size byte
+    // The last RECENT_BLOCKS blocks read, by count mod RECENT_BLOCKS: the
+    // offset of each size byte, and the data bytes before it.
+    size_t recent_at[RECENT_BLOCKS];
+    size_t recent_data[RECENT_BLOCKS];
+    size_t blocks;        // blocks read
+    size_t mark_at;       // a block at or before the one holding window[0]
+    size_t mark_data;
+    uint8_t *window;      // GIF_LZW_WINDOW_BYTES + GIF_LZW_READ_SLACK bytes
+    size_t base;          // data offset of window[0]
+    size_t held;          // data bytes in the window
+    size_t bit;           // cursor, in bits from window[0]
 };
 
-// False when the data ends before a code of width bits is complete.
-inline bool has_code_bits(const lzw_input *in, int width)
+// Moves the unread bytes to the window's start and copies sub-blocks behind
+// them while a whole one fits.
+void refill_window(lzw_input *in)
 {
-    return in->bit + size_t(width) <= in->size * 8;
+    size_t drop = in->bit >> 3;
+    std::memmove(in->window, in->window + drop, in->held - drop);
+    in->held -= drop;
+    in->base += drop;
+    in->bit -= drop * 8;
+    // The bytes still unread (at most 3: a refill comes when a code no
+    // longer fits) lie in the last blocks read.
+    for (size_t k = 0; k < std::min(in->blocks, RECENT_BLOCKS); ++k) {
+        size_t block = (in->blocks - 1 - k) % RECENT_BLOCKS;
+        if (in->recent_data[block] <= in->base) {
+            in->mark_at = in->recent_at[block];
+            in->mark_data = in->recent_data[block];
+            break;
+        }
+    }
+    while (!in->ended && in->held + 255 <= WINDOW_BYTES) {
+        if (in->next >= in->chain_size) {
+            in->ended = true;
+            break;
+        }
+        size_t length = in->chain[in->next];
+        if (length == 0) {
+            in->next++;
+            in->ended = true;
+            in->terminated = true;
+            break;
+        }
+        in->recent_at[in->blocks % RECENT_BLOCKS] = in->next;
+        in->recent_data[in->blocks % RECENT_BLOCKS] = in->base + in->held;
+        in->blocks++;
+        in->next++;
+        size_t got = std::min(length, in->chain_size - in->next);
+        std::memcpy(in->window + in->held, in->chain + in->next, got);
+        in->held += got;
+        in->next += got;
+        if (got < length)
+            in->ended = true;
+    }
+    std::memset(in->window + in->held, 0, GIF_LZW_READ_SLACK);
 }
 
-// The code of width bits at bit of the data, least significant bit first.
-inline int load_code(const uint8_t *data, size_t bit, int width)
+// False when the chain ends before a code of width bits is complete.
+inline bool has_code_bits(lzw_input *in, int width)
+{
+    if (in->bit + size_t(width) <= in->held * 8)
+        return true;
+    if (in->ended)
+        return false;
+    refill_window(in);
+    return in->bit + size_t(width) <= in->held * 8;
+}
+
+// The code of width bits at bit of the window, least significant bit first.
+inline int load_code(const uint8_t *window, size_t bit, int width)
 {
     uint32_t word;
-    std::memcpy(&word, data + (bit >> 3), 4);
+    std::memcpy(&word, window + (bit >> 3), 4);
 #if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
     word = __builtin_bswap32(word);
 #endif
@@ -84,7 +159,7 @@ inline bool read_code(lzw_input *in, int width, int *code)
 {
     if (!has_code_bits(in, width))
         return false;
-    *code = load_code(in->data, in->bit, width);
+    *code = load_code(in->window, in->bit, width);
     in->bit += size_t(width);
     return true;
 }
@@ -109,6 +184,18 @@ inline void widen_codes(lzw_state *s)
     }
 }
 
+// The rare paths, out of line so that the copy loop keeps its registers.
+__attribute__((noinline)) void hand_over_run(const gif_lzw_output &out, size_t pos,
+                                             const uint8_t *indices, size_t count, bool opaque)
+{
+    out.put_run(out.context, pos, indices, count, opaque);
+}
+
+__attribute__((noinline)) void note_wide_code(const gif_lzw_output &out, size_t pos)
+{
+    out.wide_codes->push_back(pos);
+}
+
 // Hands count indices at pos over, those below capacity.
 inline void put_indices(const gif_lzw_output &out, size_t pos, const uint8_t *indices,
                         size_t count, bool opaque)
@@ -117,7 +204,7 @@ inline void put_indices(const gif_lzw_output &out, size_t pos, const uint8_t *in
         return;
     count = std::min(count, out.capacity - pos);
     if (out.put_run)
-        out.put_run(out.context, pos, indices, count, opaque);
+        hand_over_run(out, pos, indices, count, opaque);
     else
         std::memcpy(out.data + pos, indices, count);
 }
@@ -136,7 +223,7 @@ inline void start_string(lzw_state *s, const lzw_codes &codes, const gif_lzw_out
     s->prev_bytes = uint64_t(code & 0xFF);
     bool wide = code > 0xFF;
     if (wide && out.wide_codes && s->pos < out.capacity)
-        out.wide_codes->push_back(s->pos);
+        note_wide_code(out, s->pos);
     uint8_t index = uint8_t(code);
     put_indices(out, s->pos++, &index, 1, wide);
     widen_codes(s);
@@ -192,7 +279,7 @@ struct lzw_string {
 
 // Writes the string of a code the table defines, or of the entry being
 // defined (code == next_free): the previous string and its first index.
-inline lzw_string put_code_string(const lzw_state &s, const gif_lzw_table &table,
+inline lzw_string put_code_string(const lzw_state &s, const lzw_table &table,
                                   const gif_lzw_output &out, int code)
 {
     if (code < s.next_free) {
@@ -220,7 +307,7 @@ inline lzw_string put_code_string(const lzw_state &s, const gif_lzw_table &table
 // Defines the next entry, the previous string plus the first index of the
 // one just written, while the table has room; the new string becomes the
 // previous one.
-inline void define_entry(lzw_state *s, gif_lzw_table *table, int code, const lzw_string &string)
+inline void define_entry(lzw_state *s, lzw_table *table, int code, const lzw_string &string)
 {
     if (s->next_free >= s->limit)
         return;
@@ -243,20 +330,26 @@ inline void define_entry(lzw_state *s, gif_lzw_table *table, int code, const lzw
 // state in locals so it stays in registers. Returns 1 at the end code, 0 at
 // the end of the data, and -1 at a code past the next free one, which is
 // then in *code_out for walk_codes.
-int copy_codes(lzw_input *in, const lzw_codes codes, gif_lzw_table *table,
+int copy_codes(lzw_input *in, const lzw_codes codes, lzw_table *table,
                const gif_lzw_output &output, lzw_state *state, int *code_out)
 {
     lzw_state s = *state;
     const gif_lzw_output out = output;
-    const uint8_t *data = in->data;
+    const uint8_t *window = in->window;
     size_t bit = in->bit;
-    const size_t total_bits = in->size * 8;
+    size_t total_bits = in->held * 8;
     int result = 0;
     int code = 0;
     for (;;) {
-        if (bit + size_t(s.width) > total_bits)
-            break;
-        code = load_code(data, bit, s.width);
+        if (bit + size_t(s.width) > total_bits) {
+            in->bit = bit;
+            bool more = has_code_bits(in, s.width);
+            bit = in->bit;
+            total_bits = in->held * 8;
+            if (!more)
+                break;
+        }
+        code = load_code(window, bit, s.width);
         bit += size_t(s.width);
 
         // Clear and end codes sit between the literals and the entries.
@@ -292,7 +385,7 @@ int copy_codes(lzw_input *in, const lzw_codes codes, gif_lzw_table *table,
 // defines the next entry while there is room. Returns the string's length.
 // A corrupt table can chain links in a loop: the walk stops at the stack's
 // end.
-int push_code_string(lzw_state *s, const lzw_codes &codes, gif_lzw_table *table, uint8_t *stack,
+int push_code_string(lzw_state *s, const lzw_codes &codes, lzw_table *table, uint8_t *stack,
                      int code)
 {
     int depth = 0;
@@ -323,7 +416,7 @@ int push_code_string(lzw_state *s, const lzw_codes &codes, gif_lzw_table *table,
 // Takes over after a code the table does not define, to the end of the
 // image. Returns true when the end code was read. Entries this image never
 // defined read as zero, as if the table had been cleared for it.
-bool walk_codes(lzw_input *in, const lzw_codes &codes, gif_lzw_table *table,
+bool walk_codes(lzw_input *in, const lzw_codes &codes, lzw_table *table,
                 const gif_lzw_output &out, lzw_state *s, int code)
 {
     std::fill(table->prefix + s->top, table->prefix + LZW_TABLE_SIZE, 0);
@@ -358,7 +451,7 @@ bool walk_codes(lzw_input *in, const lzw_codes &codes, gif_lzw_table *table,
 // Entries for the literal codes, each the one index of its low 8 bits, so
 // the copy loop can look them up like defined strings. The walk never reads
 // them: it stops at the first code below the first free one.
-void fill_literal_entries(gif_lzw_table *table, int clear_code)
+void fill_literal_entries(lzw_table *table, int clear_code)
 {
     for (int c = 0; c < clear_code; ++c) {
         table->first[c] = uint8_t(c);
@@ -369,22 +462,26 @@ void fill_literal_entries(gif_lzw_table *table, int clear_code)
 
 } // namespace
 
-gif_lzw_table *make_gif_lzw_table()
+gif_lzw_decoder *make_gif_lzw_decoder()
 {
-    return static_cast<gif_lzw_table *>(calloc(1, sizeof(gif_lzw_table)));
+    return static_cast<gif_lzw_decoder *>(calloc(1, sizeof(gif_lzw_decoder)));
 }
 
-void free_gif_lzw_table(gif_lzw_table *table)
+void free_gif_lzw_decoder(gif_lzw_decoder *decoder)
 {
-    free(table);
+    free(decoder);
 }
 
-gif_lzw_result decode_gif_lzw(const uint8_t *data, size_t size, int min_code_size,
-                              const gif_lzw_output &out, gif_lzw_table *table)
+gif_lzw_result decode_gif_lzw(const uint8_t *chain, size_t chain_size, int min_code_size,
+                              const gif_lzw_output &out, gif_lzw_decoder *decoder)
 {
     if (min_code_size < 0 || min_code_size > GIF_LZW_MAX_MIN_CODE_SIZE)
-        return gif_lzw_result{0, 0, false};
-    lzw_input in{data, size, 0};
+        return gif_lzw_result{0, 0, false, 0, false, 0, 0};
+    lzw_table *table = &decoder->table;
+    lzw_input in{};
+    in.chain = chain;
+    in.chain_size = chain_size;
+    in.window = decoder->window;
     lzw_codes codes{1 << min_code_size, (1 << min_code_size) + 1, (1 << min_code_size) + 2,
                     min_code_size + 1};
     lzw_state s{};
@@ -399,5 +496,13 @@ gif_lzw_result decode_gif_lzw(const uint8_t *data, size_t size, int min_code_siz
         int result = copy_codes(&in, codes, table, out, &s, &code);
         ended = result == 1 || (result < 0 && walk_codes(&in, codes, table, out, &s, code));
     }
-    return gif_lzw_result{std::min(s.pos, out.capacity), in.bit, ended};
+    gif_lzw_result result;
+    result.count = std::min(s.pos, out.capacity);
+    result.bits = in.base * 8 + in.bit;
+    result.ended = ended;
+    result.chain_read = std::min(in.next, chain_size);
+    result.terminated = in.terminated;
+    result.mark_at = in.mark_at;
+    result.mark_data = in.mark_data;
+    return result;
 }

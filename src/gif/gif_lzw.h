@@ -1,7 +1,7 @@
-// LZW decoder for one GIF image's table-based data: the image's sub-block
-// data joined into one run of bytes goes in, colour indices in stored order
-// come out. Rows, interlace, clipping and transparency are the caller's
-// (see README.md here for how it copies strings).
+// LZW decoder for one GIF image's table-based data: the image's chain of
+// sub-blocks goes in, colour indices in stored order come out. Rows,
+// interlace, clipping, transparency and where the parse goes on are the
+// caller's (see README.md here for how it copies strings).
 #pragma once
 
 #include <cstddef>
@@ -11,20 +11,21 @@
 // Largest minimum code size the decoder accepts; a larger one would let
 // codes index past the 4096-entry string table.
 constexpr int GIF_LZW_MAX_MIN_CODE_SIZE = 11;
-// Zero bytes the data must have readable past its end: codes are loaded as
-// 32-bit words.
+// Bytes the decoder's window keeps readable past its data: codes are
+// loaded as 32-bit words.
 constexpr size_t GIF_LZW_READ_SLACK = 4;
 // Bytes an output buffer must have writable past its capacity, unless its
 // fast_end stops this much short of it: short strings are stored as words.
 constexpr size_t GIF_LZW_COPY_SLACK = 16;
 
-// The string table, kept from one image to the next so that an animation's
-// frames do not each allocate (and fault in) their own.
-struct gif_lzw_table;
+// The string table and the input window, kept from one image to the next
+// so that an animation's frames do not each allocate (and fault in) their
+// own.
+struct gif_lzw_decoder;
 
 // Null when memory runs out.
-gif_lzw_table *make_gif_lzw_table();
-void free_gif_lzw_table(gif_lzw_table *table);
+gif_lzw_decoder *make_gif_lzw_decoder();
+void free_gif_lzw_decoder(gif_lzw_decoder *decoder);
 
 // Where the decoded indices go. Those at capacity and past it are counted
 // and dropped.
@@ -43,13 +44,22 @@ struct gif_lzw_output {
     void *context;
 };
 
+// What the decoder did. Without the end code it read the whole chain.
 struct gif_lzw_result {
-    size_t count; // indices decoded, at most capacity
-    size_t bits;  // bits of the data read, the end code's included
-    bool ended;   // the end code was read
+    size_t count;      // indices decoded, at most capacity
+    size_t bits;       // bits of the chain's data bytes read, the end code's included
+    bool ended;        // the end code was read
+    size_t chain_read; // bytes of the chain read, its terminator's included
+    bool terminated;   // a zero size byte ended the chain (else the file's end)
+    // A sub-block of the chain (the offset of its size byte, and the data
+    // bytes before it) at or before the one holding the last bit read.
+    size_t mark_at;
+    size_t mark_data;
 };
 
-// Decodes size bytes of joined data. A minimum code size above
+// Decodes the sub-block chain at chain (its first size byte), of which
+// chain_size bytes lie before the end of the file: the chain ends at a
+// zero size byte or there. A minimum code size above
 // GIF_LZW_MAX_MIN_CODE_SIZE decodes nothing.
-gif_lzw_result decode_gif_lzw(const uint8_t *data, size_t size, int min_code_size,
-                              const gif_lzw_output &out, gif_lzw_table *table);
+gif_lzw_result decode_gif_lzw(const uint8_t *chain, size_t chain_size, int min_code_size,
+                              const gif_lzw_output &out, gif_lzw_decoder *decoder);

@@ -337,22 +337,6 @@ std::string run_palette_body(const uint8_t *data, size_t size)
 
 namespace {
 
-// The chain's data bytes joined, and the zero bytes the decoder may read
-// past them.
-byte_list join_sub_blocks(const uint8_t *file, size_t size, size_t at)
-{
-    byte_list data;
-    while (at < size && file[at] != 0) {
-        size_t length = file[at];
-        at++;
-        size_t got = std::min(length, size - at);
-        data.insert(data.end(), file + at, file + at + got);
-        at += got;
-    }
-    data.resize(data.size() + GIF_LZW_READ_SLACK, 0);
-    return data;
-}
-
 // Collects handed-over strings into a buffer, as the decoder would write it.
 struct run_collector {
     byte_list indices;
@@ -374,9 +358,7 @@ void collect_run(void *context, size_t at, const uint8_t *indices, size_t count,
 decoded_image decode_program(const uint8_t *file, size_t size, size_t capacity, bool tight,
                              bool by_runs)
 {
-    static gif_lzw_table *table = make_gif_lzw_table(); // kept, as from image to image
-    byte_list data = join_sub_blocks(file, size, 5);
-    size_t data_bytes = data.size() - GIF_LZW_READ_SLACK;
+    static gif_lzw_decoder *decoder = make_gif_lzw_decoder(); // kept, as from image to image
     byte_list buffer(tight ? capacity : capacity + GIF_LZW_COPY_SLACK);
     size_t fast_end = capacity;
     if (tight)
@@ -387,7 +369,7 @@ decoded_image decode_program(const uint8_t *file, size_t size, size_t capacity, 
     gif_lzw_output out{buffer.data(), capacity, fast_end, &image.wide_codes, nullptr, nullptr};
     if (by_runs)
         out = gif_lzw_output{nullptr, capacity, 0, nullptr, collect_run, &collector};
-    gif_lzw_result result = decode_gif_lzw(data.data(), data_bytes, file[0] % 13, out, table);
+    gif_lzw_result result = decode_gif_lzw(file + 5, size - 5, file[0] % 13, out, decoder);
     if (by_runs) {
         buffer = collector.indices;
         image.wide_codes = collector.opaque;
@@ -395,7 +377,7 @@ decoded_image decode_program(const uint8_t *file, size_t size, size_t capacity, 
     image.indices.assign(buffer.begin(), buffer.begin() + long(result.count));
     image.count = result.count;
     gif_cursor chain{file, size, 5};
-    image.stop = find_gif_data_end(&chain, result.bits, result.ended);
+    image.stop = find_gif_data_end(&chain, result);
     image.ended = result.ended;
     return image;
 }
