@@ -17,7 +17,7 @@ struct picker {
 
 // Pixels a valid stream encodes. Kind 0: short runs and noise; kind 1: long
 // runs that fill the table; kind 2: one change of index near the end, where
-// whole-word copies no longer fit.
+// whole-word copies no longer fit; kind 5: noise.
 byte_list make_stream_pixels(picker &p, int kind, int count, int colours, int seed)
 {
     byte_list pixels;
@@ -29,6 +29,8 @@ byte_list make_stream_pixels(picker &p, int kind, int count, int colours, int se
             value = i / (1 + seed * 13) + (p.pick(50) == 0 ? 1 : 0);
         if (kind == 2)
             value = i >= 30 + seed / 4 ? 1 : 0;
+        if (kind == 5)
+            value = p.pick(256);
         pixels.push_back(uint8_t(value % colours));
     }
     return pixels;
@@ -62,11 +64,13 @@ byte_list make_corrupt_codes(picker &p, int code_size)
 // Kinds 0..2 valid streams (at times of more or fewer pixels than kept),
 // 3 corrupt codes, 4 random bytes; each in sub-blocks of any size, mostly
 // with a terminator and bytes of what follows, at times cut anywhere.
+// Kind 5: noise filling the decoder's window more than once, in blocks of
+// 1 or 2 bytes, so that an end code spans blocks read before a refill.
 TEST(GifDecoder, EveryKindOfStreamMatchesThePlainDecoder)
 {
     picker p{std::mt19937(7)};
-    const int counts[] = {400, 40, 240, 1200, 300};
-    for (int kind = 0; kind < 5; kind++) {
+    const int counts[] = {400, 40, 240, 1200, 300, 16};
+    for (int kind = 0; kind < 6; kind++) {
         for (int i = 0; i < counts[kind]; i++) {
             int size = kind < 3 ? 2 + p.pick(7) : p.pick(12);
             if (kind == 0 && i < 12)
@@ -81,8 +85,13 @@ TEST(GifDecoder, EveryKindOfStreamMatchesThePlainDecoder)
                 w = 30 + i / 4 + (1 << i % 4);
                 h = 1 + i % 2;
             }
+            if (kind == 5) {
+                size = 8;
+                w = 200;
+                h = 120 + i;
+            }
             byte_list data;
-            if (kind < 3) {
+            if (kind < 3 || kind == 5) {
                 int count = w * h;
                 if (kind == 0 && p.pick(4) == 0)
                     count += p.pick(50) - 4;
@@ -95,7 +104,8 @@ TEST(GifDecoder, EveryKindOfStreamMatchesThePlainDecoder)
                 data.push_back(uint8_t(p.rng()));
             int flags = kind == 2 ? 1 : p.pick(4);
             byte_list input = {uint8_t(size), uint8_t(w), uint8_t(h), uint8_t(flags), 0};
-            append_sub_blocks(input, data, size_t(1 + p.pick(255)));
+            size_t block_size = kind == 5 ? 1 + p.pick(2) : 1 + p.pick(255);
+            append_sub_blocks(input, data, block_size);
             if (p.pick(8) == 0)
                 input.pop_back(); // no terminator
             for (int n = p.pick(6); n > 0; n--)

@@ -18,8 +18,6 @@ constexpr size_t SHORT_STRING = 8;
 
 // Data bytes the input window holds: small enough to stay in cache.
 constexpr size_t WINDOW_BYTES = 32 * 1024;
-// Blocks whose place the input keeps: more than the bytes a code spans.
-constexpr size_t RECENT_BLOCKS = 4;
 
 // String table: entries as links (prefix code, suffix index) for the walk,
 // and as places in the output (offset, length, first index, and the whole
@@ -74,12 +72,10 @@ struct lzw_input {
     size_t next;          // next size byte in the chain
     bool ended;           // zero size byte or end of file seen
     bool terminated;      // that was a zero size byte
-    // The last RECENT_BLOCKS blocks read, by count mod RECENT_BLOCKS: the
-    // offset of each size byte, and the data bytes before it.
-    size_t recent_at[RECENT_BLOCKS];
-    size_t recent_data[RECENT_BLOCKS];
-    size_t blocks;        // blocks read
-    size_t mark_at;       // a block at or before the one holding window[0]
+    // The first block the last refill read: the offset of its size byte and
+    // the data bytes before it. A refill comes when a code does not fit, so
+    // every later bit lies in that block or after it.
+    size_t mark_at;
     size_t mark_data;
     uint8_t *window;      // GIF_LZW_WINDOW_BYTES + GIF_LZW_READ_SLACK bytes
     size_t base;          // data offset of window[0]
@@ -96,16 +92,7 @@ void refill_window(lzw_input *in)
     in->held -= drop;
     in->base += drop;
     in->bit -= drop * 8;
-    // The bytes still unread (at most 3: a refill comes when a code no
-    // longer fits) lie in the last blocks read.
-    for (size_t k = 0; k < std::min(in->blocks, RECENT_BLOCKS); ++k) {
-        size_t block = (in->blocks - 1 - k) % RECENT_BLOCKS;
-        if (in->recent_data[block] <= in->base) {
-            in->mark_at = in->recent_at[block];
-            in->mark_data = in->recent_data[block];
-            break;
-        }
-    }
+    bool first = true;
     while (!in->ended && in->held + 255 <= WINDOW_BYTES) {
         if (in->next >= in->chain_size) {
             in->ended = true;
@@ -118,9 +105,11 @@ void refill_window(lzw_input *in)
             in->terminated = true;
             break;
         }
-        in->recent_at[in->blocks % RECENT_BLOCKS] = in->next;
-        in->recent_data[in->blocks % RECENT_BLOCKS] = in->base + in->held;
-        in->blocks++;
+        if (first) {
+            in->mark_at = in->next;
+            in->mark_data = in->base + in->held;
+            first = false;
+        }
         in->next++;
         size_t got = std::min(length, in->chain_size - in->next);
         std::memcpy(in->window + in->held, in->chain + in->next, got);

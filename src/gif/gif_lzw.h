@@ -52,7 +52,8 @@ struct gif_lzw_result {
     size_t chain_read; // bytes of the chain read, its terminator's included
     bool terminated;   // a zero size byte ended the chain (else the file's end)
     // A sub-block of the chain (the offset of its size byte, and the data
-    // bytes before it) at or before the one holding the last bit read.
+    // bytes before it) at or before the one holding the last bit read, not
+    // far from it.
     size_t mark_at;
     size_t mark_data;
 };
