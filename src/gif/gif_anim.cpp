@@ -144,7 +144,8 @@ bool skip_bytes(gif_cursor *cursor, size_t count)
 bool read_bytes(gif_cursor *cursor, uint8_t *out, size_t count)
 {
     size_t got = std::min(count, cursor->size - cursor->at);
-    std::memcpy(out, cursor->bytes + cursor->at, got);
+    if (got > 0)
+        std::memcpy(out, cursor->bytes + cursor->at, got);
     cursor->at += got;
     return got == count;
 }
