@@ -124,9 +124,15 @@ byte_list read_file_bytes(const std::filesystem::path &path)
     return byte_list((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// The kept inputs, and the suite's files (written by other encoders).
+// The kept inputs, the suite's files (written by other encoders), and a
+// bitmap header of 12 x 116 at 24 bits with 12 bytes of pixels.
 TEST(GifDecoder, EveryKeptFuzzInputPassesItsTargetsChecks)
 {
+    byte_list lying = {'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
+                       12,  0,   0,  0, 116, 0, 0, 0, 1, 0, 24};
+    lying.resize(54);
+    lying.resize(66, 9);
+    EXPECT_EQ(run_palette_body(lying.data(), lying.size()), "");
     std::string kept = std::string(HUESMITH_SOURCE_DIR) + "/fuzz/regressions/";
     struct target {
         std::string dir;
@@ -145,16 +151,6 @@ TEST(GifDecoder, EveryKeptFuzzInputPassesItsTargetsChecks)
             EXPECT_EQ(t.body(bytes.data(), bytes.size()), "") << entry.path();
         }
     }
-}
-
-// A bitmap header of 12 x 116 at 24 bits with 12 bytes of pixels.
-TEST(GifDecoder, LyingBitmapHeaderLoadsNoFurtherThanItsBytes)
-{
-    byte_list lying = {'B', 'M', 66, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
-                       12,  0,   0,  0, 116, 0, 0, 0, 1, 0, 24};
-    lying.resize(54);
-    lying.resize(66, 9);
-    EXPECT_EQ(run_palette_body(lying.data(), lying.size()), "");
 }
 
 } // namespace
