@@ -37,6 +37,9 @@ struct command_line {
     int32_t zoom;              // -zoom=N, 0 when not given
     std::vector<std::pair<int32_t, int32_t>> tints; // (slot, row) pairs of -tint=
     std::string out_dir;       // -out=DIR as given, empty when not given
+    bool version;              // --version
+    std::string state_file;    // -state=FILE as given, empty when not given
+    std::string variants_file; // -variants=FILE as given, empty when not given
 };
 
 // Reads the options: the GIF path first, options in any case anywhere from
@@ -46,6 +49,47 @@ bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &e
 
 // The keys' jobs and every option, for -help.
 void print_help();
+
+// "A2:9,B3:34" of the option arg: its (slot, row) pairs added to cmd.tints,
+// else false with the line to print.
+bool parse_tints(const char *arg, const char *value, const data_set &set, command_line &cmd,
+                 std::string &error);
+
+// The directory of the running executable (the program path's, cut at its
+// last '/', when that cannot be read).
+std::string find_program_dir(const char *program_path);
+// $XDG_STATE_HOME/huesmith, else ~/.local/state/huesmith; "" without either.
+std::string find_state_home();
+// Sets the state file (-state=, else beside the program, else in the state
+// home when the program's directory cannot be written) and the frames'
+// directory (-out=, else the start directory when the program's cannot be
+// written). True when the state file moved to the state home.
+bool choose_write_places(const command_line &cmd, const std::string &start_dir,
+                         const std::string &program_dir);
+// Reads the state file; one moved to the state home and not made there yet
+// is read from beside the program.
+void load_choices(bool state_moved);
+// The line saying where the run writes its frames and its choices.
+void print_write_places(bool batch, const std::string &program_dir);
+
+// One line of a -variants file: a folder name and its tints.
+struct variant {
+    std::string name;
+    std::vector<std::pair<int32_t, int32_t>> tints; // (slot, row) pairs
+};
+
+// Lines "NAME: A2:9,B3:34"; blank lines and lines starting with # are
+// skipped. False with the line to print at the first bad line.
+bool parse_variants(const std::string &text, const data_set &set, std::vector<variant> &variants,
+                    std::string &error);
+// The same, read from the file path.
+bool read_variants_file(const std::string &path, const data_set &set,
+                        std::vector<variant> &variants, std::string &error);
+// Exports every frame once per variant, into glb_export_dir/NAME, each with
+// its tints over the rows the run starts from; 0 when every frame of every
+// variant was written, else 1.
+int export_variants(const gif_anim *anim, const data_set &set, int32_t zoom,
+                    const std::vector<variant> &variants);
 
 // path taken from dir unless it is absolute (or dir is empty).
 std::string join_path(const std::string &dir, const std::string &path);

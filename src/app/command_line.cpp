@@ -43,6 +43,11 @@ void print_help()
         "  -out=DIR            where the frames go, made if missing (default: beside\n"
         "                      the program); a relative DIR is taken from here\n"
         "  -quiet              no trace lines: failures and the summary only\n"
+        "  -state=FILE         read and save the choices in FILE (default: beside the\n"
+        "                      program); a relative FILE is taken from here\n"
+        "  -variants=FILE      with -export: one export per line NAME: A2:9,B3:34 of\n"
+        "                      FILE, each into its own folder NAME\n"
+        "  --version           the program's name and version\n"
         "  -help, --help, -h   this text\n");
 }
 
@@ -73,8 +78,8 @@ static bool parse_number(const std::string &text, int32_t lo, int32_t hi, int32_
 }
 
 // "A2:9,B3:34": each name a slot of set, each row one of its gradients.
-static bool parse_tints(const char *arg, const char *value, const data_set &set, command_line &cmd,
-                        std::string &error)
+bool parse_tints(const char *arg, const char *value, const data_set &set, command_line &cmd,
+                 std::string &error)
 {
     std::string rest = value;
     for (bool more = true; more;) {
@@ -106,6 +111,17 @@ static bool parse_tints(const char *arg, const char *value, const data_set &set,
     return true;
 }
 
+// The file name of -state= or -variants=, which must not be empty.
+static bool take_file_name(const char *arg, const char *value, std::string &name, std::string &error)
+{
+    if (!*value) {
+        error = std::string("bad option ") + arg + " : no file given";
+        return false;
+    }
+    name = value;
+    return true;
+}
+
 static bool is_help(const char *arg)
 {
     return strcasecmp(arg, "-help") == 0 || strcasecmp(arg, "--help") == 0 || strcasecmp(arg, "-h") == 0;
@@ -114,7 +130,7 @@ static bool is_help(const char *arg)
 // An option without a value.
 static bool is_switch(const char *arg)
 {
-    for (const char *name : {"-pst", "-pcx", "-export", "-quiet"})
+    for (const char *name : {"-pst", "-pcx", "-export", "-quiet", "--version"})
         if (strcasecmp(arg, name) == 0)
             return true;
     return is_help(arg);
@@ -132,6 +148,7 @@ bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &e
         cmd.batch |= strcasecmp(arg, "-export") == 0;
         cmd.quiet |= strcasecmp(arg, "-quiet") == 0;
         cmd.help |= is_help(arg);
+        cmd.version |= strcasecmp(arg, "--version") == 0;
     }
     const data_set &set = cmd.pst ? pst : bg2;
     // The first argument is the GIF path, whatever it holds.
@@ -160,10 +177,20 @@ bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &e
                 return false;
             }
             cmd.out_dir = value;
+        } else if ((value = find_option_value(arg, "-state"))) {
+            if (!take_file_name(arg, value, cmd.state_file, error))
+                return false;
+        } else if ((value = find_option_value(arg, "-variants"))) {
+            if (!take_file_name(arg, value, cmd.variants_file, error))
+                return false;
         } else {
             error = std::string("unknown option ") + arg;
             return false;
         }
+    }
+    if (!cmd.variants_file.empty() && !cmd.batch) {
+        error = "bad option -variants=" + cmd.variants_file + " : works with -export only";
+        return false;
     }
     return true;
 }

@@ -66,31 +66,15 @@ static void init_library(bool batch)
     signal(SIGXFSZ, SIG_IGN);
 }
 
-// Makes the directory part of the program path (cut at its last '/', never
-// at position 0) the working directory. An empty part leaves it unchanged.
-static void change_to_program_dir(const char *program_path)
+// Makes the program's own directory the working directory; an empty one
+// leaves it unchanged.
+static void change_to_program_dir(const std::string &dir)
 {
-    size_t length = std::strlen(program_path);
-    char *dir = static_cast<char *>(std::malloc(length + 1));
-    if (!dir) {
-        std::printf("can't allocate %i bytes for tmp\n", static_cast<int>(length));
-        std::exit(1);
-    }
-    std::memcpy(dir, program_path, length + 1);
-    size_t cut = 0;
-    for (size_t i = length > 0 ? length - 1 : 0; i >= 1; --i) {
-        if (dir[i] == '/') {
-            cut = i;
-            break;
-        }
-    }
-    dir[cut] = '\0';
     if (!glb_quiet)
-        std::printf("chdir(%s)\n", dir);
-    if (chdir(dir) != 0) {
+        std::printf("chdir(%s)\n", dir.c_str());
+    if (chdir(dir.c_str()) != 0) {
         // An empty or vanished directory leaves the working directory as it is.
     }
-    std::free(dir);
 }
 
 // Ends start-up after a bitmap creation failed: the animation first, then the
@@ -193,18 +177,23 @@ static std::string find_gif_file(const std::string &start_dir, const char *gif_p
 // -export: every frame written as the window's S would write it, with the
 // palettes composed from the choices; the state file is left alone. The
 // status is 0 only when every frame was written.
-static int export_without_window(gif_anim *anim, const data_set &set, int32_t zoom)
+static int export_without_window(gif_anim *anim, const data_set &set, int32_t zoom,
+                                 const std::vector<variant> &variants)
 {
     glb_sprite_8bpp = create_checked_bitmap(8, anim->w, anim->h);
     if (!glb_sprite_8bpp)
         fail_bitmap(anim, "glb_sprite_8bpp");
     build_tint_palettes(set);
-    int written = save_all_frames(anim, zoom ? zoom : 100, glb_export_options);
-    int status = written == anim->num_frames ? 0 : 1;
+    int scale = zoom ? zoom : 100;
+    bool whole;
+    if (variants.empty())
+        whole = save_all_frames(anim, scale, glb_export_options) == anim->num_frames;
+    else
+        whole = export_variants(anim, set, scale, variants) == 0;
     destroy_gif_anim(anim);
     destroy_bitmap(glb_sprite_8bpp);
     glb_sprite_8bpp = nullptr;
-    return status;
+    return whole ? 0 : 1;
 }
 
 int run_huesmith(int argc, char **argv)
@@ -217,6 +206,10 @@ int run_huesmith(int argc, char **argv)
     bool parsed = parse_command_line(argc, argv, cmd, error);
     if (cmd.help) {
         print_help();
+        std::exit(0);
+    }
+    if (cmd.version) {
+        std::printf("huesmith %s\n", HUESMITH_VERSION);
         std::exit(0);
     }
     glb_quiet = cmd.quiet;
@@ -235,24 +228,37 @@ int run_huesmith(int argc, char **argv)
         std::exit(1);
     }
     std::string start_dir = find_start_dir();
-    if (start_dir.empty() && !cmd.out_dir.empty() && cmd.out_dir[0] != '/') {
-        std::printf("bad option -out=%s : can't find the directory it is taken from\n",
-                    cmd.out_dir.c_str());
+    // Paths taken from a start directory that is gone cannot be found.
+    const std::pair<const char *, const std::string *> from_start[] = {
+        {"-out", &cmd.out_dir}, {"-state", &cmd.state_file}, {"-variants", &cmd.variants_file}};
+    for (const auto &option : from_start)
+        if (start_dir.empty() && !option.second->empty() && (*option.second)[0] != '/') {
+            std::printf("bad option %s=%s : can't find the directory it is taken from\n",
+                        option.first, option.second->c_str());
+            std::exit(1);
+        }
+    const data_set &set = cmd.pst ? pst : bg2;
+    // Every variant is checked before anything is written.
+    std::vector<variant> variants;
+    if (!cmd.variants_file.empty() &&
+        !read_variants_file(join_path(start_dir, cmd.variants_file), set, variants, error)) {
+        std::printf("%s\n", error.c_str());
         std::exit(1);
     }
     // Until the window opens, a signal ends the run at once: nothing is
     // written before then.
     catch_end_signals(true);
-    change_to_program_dir(argv[0]);
+    std::string program_dir = find_program_dir(argv[0]);
+    change_to_program_dir(program_dir);
 
     pcx_flag = cmd.pcx ? 1 : 0;
     glb_export_options.format = pcx_flag ? EXPORT_PCX : EXPORT_BMP;
     const char *save_extension = name_export_extension(glb_export_options.format);
-    const data_set &set = cmd.pst ? pst : bg2;
-    if (!cmd.out_dir.empty())
-        glb_export_options.dir = join_path(start_dir, cmd.out_dir);
+    bool state_moved = choose_write_places(cmd, start_dir, program_dir);
+    if (!glb_quiet)
+        print_write_places(cmd.batch, program_dir);
 
-    load_palshift_file();
+    load_choices(state_moved);
     for (const auto &tint : cmd.tints)
         active_palshift(set)[tint.first] = tint.second;
 
@@ -310,7 +316,7 @@ int run_huesmith(int argc, char **argv)
     }
     remap_pixels(anim, set.palette_file);
     if (cmd.batch)
-        return export_without_window(anim, set, cmd.zoom);
+        return export_without_window(anim, set, cmd.zoom, variants);
 
     create_surfaces(anim, set);
     glb_frame = 0;

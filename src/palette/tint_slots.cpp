@@ -39,7 +39,7 @@ static const int pst_first_entry[PST_SLOTS] = {16, 32, 64, 80, 128, 160, 192, 22
 static const slot_layout bg2_layout = {{7, 12}, {21, 8}, bg2_first_entry, 3};
 static const slot_layout pst_layout = {{4, 16}, {4, 32}, pst_first_entry, 127};
 
-constexpr char PALSHIFT_FILE[] = "last_palshift.bin";
+std::string glb_palshift_file = "last_palshift.bin";
 constexpr int PALSHIFT_BYTES = 4 * (BG2_SLOTS + PST_SLOTS);
 // The file is read in three pieces: bg2 A slots, bg2 B slots,
 // the pst table.
@@ -154,7 +154,7 @@ static void decode_palshift(const uint8_t *bytes)
 void load_palshift_file()
 {
     // Anything but a regular file (a FIFO, a directory) counts as absent.
-    FILE *in = open_regular_stream(PALSHIFT_FILE);
+    FILE *in = open_regular_stream(glb_palshift_file.c_str());
     if (!in)
         return;
     // A short file fills the image from its start; the rest keeps the
@@ -175,6 +175,6 @@ void save_palshift_file()
 {
     uint8_t bytes[PALSHIFT_BYTES];
     encode_palshift(bytes);
-    if (!replace_file(PALSHIFT_FILE, bytes, sizeof bytes))
-        std::printf("can't write <%s>\n", PALSHIFT_FILE);
+    if (!replace_file(glb_palshift_file.c_str(), bytes, sizeof bytes))
+        std::printf("can't write <%s>\n", glb_palshift_file.c_str());
 }
