@@ -96,54 +96,6 @@ void fill_fixed_entries(std::vector<rgb> &pal)
     pal[3] = HIGHLIGHT;
 }
 
-const ramp_style SKIN = {24, 0.55, 0.20, 0.90};
-const ramp_style HAIR = {26, 0.55, 0.06, 0.52};
-const ramp_style RED_CLOTH = {356, 0.72, 0.12, 0.74};
-const ramp_style BLUE_CLOTH = {222, 0.42, 0.10, 0.72};
-const ramp_style GREEN_CLOTH = {130, 0.42, 0.10, 0.75};
-const ramp_style STEEL = {210, 0.12, 0.16, 0.95};
-const ramp_style GOLD = {44, 0.78, 0.16, 0.84};
-const ramp_style DARK_LEATHER = {20, 0.40, 0.06, 0.50};
-const ramp_style TAN_LEATHER = {32, 0.45, 0.20, 0.76};
-
-std::vector<rgb> build_bg2_palette()
-{
-    std::vector<rgb> pal(256);
-    fill_fixed_entries(pal);
-    const ramp_style a_slots[7] = {SKIN, HAIR, RED_CLOTH, BLUE_CLOTH, GREEN_CLOTH, STEEL, GOLD};
-    for (int i = 0; i < 7; i++)
-        fill_ramp(pal, 4 + 12 * i, 12, a_slots[i]);
-    fill_ramp(pal, 88, 8, DARK_LEATHER);
-    fill_ramp(pal, 96, 8, TAN_LEATHER);
-    // B3 .. B21: one hue each around the wheel, alternately vivid and muted.
-    for (int j = 0; j < 19; j++) {
-        ramp_style style = {j * 360.0 / 19, j % 2 ? 0.38 : 0.68, 0.10, 0.82};
-        fill_ramp(pal, 104 + 8 * j, 8, style);
-    }
-    make_colours_distinct(pal);
-    return pal;
-}
-
-std::vector<rgb> build_pst_palette()
-{
-    std::vector<rgb> pal(256);
-    fill_fixed_entries(pal);
-    fill_ramp(pal, 4, 12, {0, 0.0, 0.10, 0.92});        // fixed greys
-    fill_ramp(pal, 16, 16, SKIN);                        // A1
-    fill_ramp(pal, 32, 16, HAIR);                        // A2
-    fill_ramp(pal, 48, 16, {30, 0.32, 0.10, 0.70});     // fixed wood
-    fill_ramp(pal, 64, 16, RED_CLOTH);                   // A3
-    fill_ramp(pal, 80, 16, BLUE_CLOTH);                  // A4
-    fill_ramp(pal, 96, 16, GREEN_CLOTH);                 // fixed foliage
-    fill_ramp(pal, 112, 16, {40, 0.08, 0.14, 0.86});    // fixed stone
-    fill_ramp(pal, 128, 32, DARK_LEATHER);               // B1
-    fill_ramp(pal, 160, 32, TAN_LEATHER);                // B2
-    fill_ramp(pal, 192, 32, STEEL);                      // B3
-    fill_ramp(pal, 224, 32, GOLD);                       // B4
-    make_colours_distinct(pal);
-    return pal;
-}
-
 // ---------------------------------------------------------------- gradients
 
 // Gradient rows: skin tones, hair colours, neutrals, metals and leathers,
@@ -182,6 +134,111 @@ std::vector<ramp_style> list_gradient_styles(int hues, int pastels, int per_fami
     for (int p = 0; p < pastels; p++)
         styles.push_back({p * 360.0 / pastels, 0.65, 0.50, 0.97});
     return styles;
+}
+
+// ---------------------------------------------------------------- palettes
+
+// Each tint slot's entries are drawn with one gradient row, taken at the
+// columns the tool's palette composition takes for that slot: choosing
+// that row for the slot shows the sprite exactly as drawn.
+struct slot_range {
+    int first, colours; // palette entries
+    int row;            // the gradient row they are drawn with
+};
+
+constexpr int BG2_COLUMNS = 12;
+constexpr int PST_COLUMNS = 32;
+
+// bg2: A1 skin, A2 hair, A3 red, A4 blue, A5 green cloth, A6 steel,
+// A7 gold; B1 dark and B2 tan leather; B3 .. B21 the vivid hues.
+std::vector<slot_range> list_bg2_slots()
+{
+    const int a_rows[7] = {1, 10, 35, 74, 67, 26, 28};
+    std::vector<slot_range> slots;
+    for (int i = 0; i < 7; i++)
+        slots.push_back({4 + 12 * i, 12, a_rows[i]});
+    slots.push_back({88, 8, 32});
+    slots.push_back({96, 8, 33});
+    for (int j = 0; j < 19; j++)
+        slots.push_back({104 + 8 * j, 8, 36 + j});
+    return slots;
+}
+
+// pst: A1 skin, A2 hair, A3 red, A4 blue cloth; B1 dark and B2 tan
+// leather, B3 steel, B4 gold.
+std::vector<slot_range> list_pst_slots()
+{
+    return {{16, 16, 1},   {32, 16, 8},   {64, 16, 31},  {80, 16, 57},
+            {128, 32, 28}, {160, 32, 29}, {192, 32, 22}, {224, 32, 24}};
+}
+
+std::vector<ramp_style> list_bg2_gradients()
+{
+    return list_gradient_styles(24, 9, 10);
+}
+
+std::vector<ramp_style> list_pst_gradients()
+{
+    return list_gradient_styles(16, 0, 8);
+}
+
+// The slot's entries from its row, column c * columns / colours for entry c.
+void fill_slot(std::vector<rgb> &pal, const slot_range &slot, const std::vector<ramp_style> &rows,
+               int columns)
+{
+    for (int c = 0; c < slot.colours; c++)
+        pal[slot.first + c] = compute_ramp_colour(rows[slot.row], c * columns / slot.colours, columns);
+}
+
+// True when every slot still holds its row's colours (no entry had to be
+// nudged away from an earlier equal one).
+bool check_slots_drawn(const std::vector<rgb> &pal, const std::vector<slot_range> &slots,
+                       const std::vector<ramp_style> &rows, int columns)
+{
+    std::vector<rgb> expected = pal;
+    for (const slot_range &slot : slots)
+        fill_slot(expected, slot, rows, columns);
+    return expected == pal;
+}
+
+std::vector<rgb> build_bg2_palette()
+{
+    std::vector<rgb> pal(256);
+    fill_fixed_entries(pal);
+    for (const slot_range &slot : list_bg2_slots())
+        fill_slot(pal, slot, list_bg2_gradients(), BG2_COLUMNS);
+    make_colours_distinct(pal);
+    return pal;
+}
+
+std::vector<rgb> build_pst_palette()
+{
+    std::vector<rgb> pal(256);
+    fill_fixed_entries(pal);
+    fill_ramp(pal, 4, 12, {0, 0.0, 0.10, 0.92});     // fixed greys
+    fill_ramp(pal, 48, 16, {30, 0.32, 0.10, 0.70});  // fixed wood
+    fill_ramp(pal, 96, 16, {130, 0.42, 0.10, 0.75}); // fixed foliage
+    fill_ramp(pal, 112, 16, {40, 0.08, 0.14, 0.86}); // fixed stone
+    for (const slot_range &slot : list_pst_slots())
+        fill_slot(pal, slot, list_pst_gradients(), PST_COLUMNS);
+    make_colours_distinct(pal);
+    return pal;
+}
+
+// The selection state file with every slot on the row it is drawn with:
+// bg2's 28 rows, then pst's 8, 32-bit little-endian.
+bool write_drawn_state(const std::string &path)
+{
+    std::vector<uint8_t> bytes;
+    for (const std::vector<slot_range> &slots : {list_bg2_slots(), list_pst_slots()})
+        for (const slot_range &slot : slots)
+            for (int k = 0; k < 4; k++)
+                bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(slot.row) >> (8 * k)));
+    FILE *file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && ok;
 }
 
 // One gradient per pixel row, one colour per column, as a 24-bit BMP.
@@ -573,10 +630,16 @@ int main(int argc, char **argv)
     ok &= report(write_palette_file(dir + "pal_pst.bin", pst), dir + "pal_pst.bin");
     ok &= report(write_remap_image(dir + "remap_bg2.gif", bg2), dir + "remap_bg2.gif");
     ok &= report(write_remap_image(dir + "remap_pst.gif", pst), dir + "remap_pst.gif");
-    ok &= report(write_gradient_bitmap(dir + "cmaps_bg2_12.bmp", list_gradient_styles(24, 9, 10), 12),
+    if (!check_slots_drawn(bg2, list_bg2_slots(), list_bg2_gradients(), BG2_COLUMNS) ||
+        !check_slots_drawn(pst, list_pst_slots(), list_pst_gradients(), PST_COLUMNS)) {
+        std::printf("make_data: a slot's entries are not its gradient row's colours\n");
+        ok = false;
+    }
+    ok &= report(write_gradient_bitmap(dir + "cmaps_bg2_12.bmp", list_bg2_gradients(), BG2_COLUMNS),
                  dir + "cmaps_bg2_12.bmp");
-    ok &= report(write_gradient_bitmap(dir + "cmaps_pst_32.bmp", list_gradient_styles(16, 0, 8), 32),
+    ok &= report(write_gradient_bitmap(dir + "cmaps_pst_32.bmp", list_pst_gradients(), PST_COLUMNS),
                  dir + "cmaps_pst_32.bmp");
+    ok &= report(write_drawn_state(dir + "drawn_palshift.bin"), dir + "drawn_palshift.bin");
     ok &= report(write_sample(dir + "sample_bg2.gif", choose_bg2_colours(), bg2),
                  dir + "sample_bg2.gif");
     ok &= report(write_sample(dir + "sample_pst.gif", choose_pst_colours(), pst),
