@@ -187,7 +187,8 @@ void fill_slot(std::vector<rgb> &pal, const slot_range &slot, const std::vector<
                int columns)
 {
     for (int c = 0; c < slot.colours; c++)
-        pal[slot.first + c] = compute_ramp_colour(rows[slot.row], c * columns / slot.colours, columns);
+        pal[slot.first + c] =
+            compute_ramp_colour(rows[slot.row], c * columns / slot.colours, columns);
 }
 
 // True when every slot still holds its row's colours (no entry had to be

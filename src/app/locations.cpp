@@ -56,8 +56,8 @@ std::string find_state_home()
 // The directory and every missing parent made, as far as they can be.
 static void make_dirs(const std::string &dir)
 {
-    for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1))
-        mkdir(dir.substr(0, slash).c_str(), 0755);
+    for (size_t at = dir.find('/', 1); at != std::string::npos; at = dir.find('/', at + 1))
+        mkdir(dir.substr(0, at).c_str(), 0755);
     mkdir(dir.c_str(), 0755);
 }
 

@@ -255,8 +255,6 @@ int run_huesmith(int argc, char **argv)
     glb_export_options.format = pcx_flag ? EXPORT_PCX : EXPORT_BMP;
     const char *save_extension = name_export_extension(glb_export_options.format);
     bool state_moved = choose_write_places(cmd, start_dir, program_dir);
-    if (!glb_quiet)
-        print_write_places(cmd.batch, program_dir);
 
     load_choices(state_moved);
     for (const auto &tint : cmd.tints)
@@ -315,6 +313,8 @@ int run_huesmith(int argc, char **argv)
         std::fflush(stdout);
     }
     remap_pixels(anim, set.palette_file);
+    if (!glb_quiet)
+        print_write_places(cmd.batch, program_dir);
     if (cmd.batch)
         return export_without_window(anim, set, cmd.zoom, variants);
 

@@ -37,20 +37,22 @@ static bool is_folder_name(const std::string &name)
 static bool parse_variant_line(const std::string &line, const data_set &set, variant &out,
                                std::string &reason)
 {
+    // A blank inside the name is a missing colon after it.
     size_t colon = line.find(':');
-    if (colon == std::string::npos) {
+    std::string name = colon == std::string::npos ? line : trim_blanks(line.substr(0, colon));
+    if (colon == std::string::npos || name.find_first_of(" \t") != std::string::npos) {
         reason = "expects NAME: A2:9,B3:34";
         return false;
     }
-    out.name = trim_blanks(line.substr(0, colon));
+    out.name = name;
     if (!is_folder_name(out.name)) {
         reason = "the name \"" + out.name + "\" is no folder name (letters, digits, . _ -)";
         return false;
     }
     // Blanks between the pairs are allowed here, unlike on the command line.
     std::string tints = line.substr(colon + 1);
-    tints.erase(std::remove_if(tints.begin(), tints.end(), [](char c) { return c == ' ' || c == '\t'; }),
-                tints.end());
+    auto is_blank = [](char c) { return c == ' ' || c == '\t'; };
+    tints.erase(std::remove_if(tints.begin(), tints.end(), is_blank), tints.end());
     if (tints.empty())
         return true; // the rows the run starts from, unchanged
     // The tints read as -tint reads them; its message loses the option's prefix.
