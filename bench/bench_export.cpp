@@ -33,7 +33,7 @@ struct export_input {
 // ext4 without a journal (this machine's) scans past every inode freed in
 // the last seconds before it hands out a new one, so each new file costs
 // more the longer the benchmark has run, whatever the program does.
-static std::string find_export_parent()
+std::string find_export_parent()
 {
     const char *chosen = std::getenv("HUESMITH_BENCH_EXPORT_DIR");
     if (chosen && *chosen)

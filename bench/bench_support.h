@@ -33,6 +33,10 @@ const std::string &prepare_bench_gif(const bench_gif &gif);
 // The same for a benchmark, which is marked failed when the path is empty.
 const std::string &prepare_case_gif(benchmark::State &state, const bench_gif &gif);
 
+// Where benchmarks write files: HUESMITH_BENCH_EXPORT_DIR, else /dev/shm
+// when it can be written, else /tmp.
+std::string find_export_parent();
+
 // Pixels of all frames of the animation.
 long long count_bench_gif_pixels(const bench_gif &gif);
 
