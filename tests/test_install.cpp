@@ -79,6 +79,41 @@ TEST(Install, PutsTheProgramWithItsDataAndALinkAndUninstallRemovesThem)
     EXPECT_TRUE(fs::exists(copy.root + "/usr/hs/bin"));
 }
 
+// Every file and link below root, as paths from it starting "./".
+std::vector<std::string> list_tree(const std::string &root)
+{
+    std::vector<std::string> paths;
+    for (const auto &entry : fs::recursive_directory_iterator(root))
+        if (!entry.is_directory() || entry.is_symlink())
+            paths.push_back("." + entry.path().string().substr(root.size()));
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+// make deb's package holds what make install installs under /usr, and
+// depends on the libraries the program runs on.
+TEST(Install, DebianPackageHoldsWhatInstallInstalls)
+{
+    installed_copy copy;
+    std::string root = make_test_dir();
+    std::string install = "DESTDIR='" + root + "' '" CMAKE_PROGRAM "' --install '";
+    ASSERT_EQ(run_shell(root, install + HUESMITH_BIN_DIR "' --prefix /usr").status, 0);
+    std::string pack = "'" CPACK_PROGRAM "' -G DEB --config '" HUESMITH_BIN_DIR "/CPackConfig.cmake'";
+    ASSERT_EQ(run_shell(copy.start, pack + " -B '" + copy.start + "/pkg'").status, 0);
+    std::string deb = copy.start + "/pkg/huesmith_" HUESMITH_VERSION "_amd64.deb";
+    std::string files = "dpkg-deb -c '" + deb + "' | grep -v '^d' | awk '{print $6}' | sort";
+    std::string listed = run_shell(copy.start, files).output;
+    std::string installed;
+    for (const std::string &path : list_tree(root))
+        installed += path + "\n";
+    EXPECT_EQ(listed, installed);
+    EXPECT_NE(installed.find("./usr/lib/huesmith/pal_bg2.bin\n"), std::string::npos);
+    std::string depends = run_shell(copy.start, "dpkg-deb -f '" + deb + "' Depends").output;
+    EXPECT_NE(depends.find("liballegro4.4"), std::string::npos) << depends;
+    EXPECT_NE(depends.find("libx11-6"), std::string::npos) << depends;
+    fs::remove_all(root);
+}
+
 // Started by name through PATH, and through a link to the link in bin: the
 // program finds its own folder each time, and its files there.
 TEST(Install, RunsThroughPathAndThroughALinkFromAnotherDirectory)
