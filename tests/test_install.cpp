@@ -22,10 +22,10 @@ struct installed_copy {
     std::string bin = root + "/usr/hs/bin";
     std::string lib = root + "/usr/hs/lib/huesmith";
     int install_status;
-    installed_copy()
+    explicit installed_copy(const std::string &prefix = "/usr/hs")
     {
         std::string command = "DESTDIR='" + root + "' '" CMAKE_PROGRAM "' --install '";
-        command += std::string(HUESMITH_BIN_DIR) + "' --prefix /usr/hs";
+        command += std::string(HUESMITH_BIN_DIR) + "' --prefix " + prefix;
         install_status = run_shell(root, command).status;
         fs::copy_file(HUESMITH_BIN_DIR "/sample_bg2.gif", start + "/walk.gif");
     }
@@ -94,24 +94,22 @@ std::vector<std::string> list_tree(const std::string &root)
 // depends on the libraries the program runs on.
 TEST(Install, DebianPackageHoldsWhatInstallInstalls)
 {
-    installed_copy copy;
-    std::string root = make_test_dir();
-    std::string install = "DESTDIR='" + root + "' '" CMAKE_PROGRAM "' --install '";
-    ASSERT_EQ(run_shell(root, install + HUESMITH_BIN_DIR "' --prefix /usr").status, 0);
-    std::string pack = "'" CPACK_PROGRAM "' -G DEB --config '" HUESMITH_BIN_DIR "/CPackConfig.cmake'";
-    ASSERT_EQ(run_shell(copy.start, pack + " -B '" + copy.start + "/pkg'").status, 0);
+    installed_copy copy("/usr");
+    ASSERT_EQ(copy.install_status, 0);
+    std::string config = HUESMITH_BIN_DIR "/CPackConfig.cmake";
+    std::string pack = "'" CPACK_PROGRAM "' -G DEB -B pkg --config '" + config + "'";
+    ASSERT_EQ(run_shell(copy.start, pack).status, 0);
     std::string deb = copy.start + "/pkg/huesmith_" HUESMITH_VERSION "_amd64.deb";
     std::string files = "dpkg-deb -c '" + deb + "' | grep -v '^d' | awk '{print $6}' | sort";
     std::string listed = run_shell(copy.start, files).output;
     std::string installed;
-    for (const std::string &path : list_tree(root))
+    for (const std::string &path : list_tree(copy.root))
         installed += path + "\n";
     EXPECT_EQ(listed, installed);
     EXPECT_NE(installed.find("./usr/lib/huesmith/pal_bg2.bin\n"), std::string::npos);
     std::string depends = run_shell(copy.start, "dpkg-deb -f '" + deb + "' Depends").output;
     EXPECT_NE(depends.find("liballegro4.4"), std::string::npos) << depends;
     EXPECT_NE(depends.find("libx11-6"), std::string::npos) << depends;
-    fs::remove_all(root);
 }
 
 // Started by name through PATH, and through a link to the link in bin: the
