@@ -8,22 +8,11 @@
 #include <sys/wait.h>
 
 #include "app/app.h"
+#include "support/shell.h"
 #include "common/trace.h"
 #include "gif/gif_anim.h"
 
 const std::string bin = std::string(HUESMITH_BIN_DIR) + "/";
-
-std::string make_temp_dir()
-{
-    char pattern[] = "/tmp/huesmith_start_XXXXXX";
-    return mkdtemp(pattern);
-}
-
-std::string read_text(const std::string &path)
-{
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // A run: argv[0], the arguments, the status and the end of the output (a
 // cut last line: somewhere in it). A long argv[0] runs from the start
@@ -38,8 +27,8 @@ TEST(StartupProcess, CommandLineWorkingDirectoryAndEarlyFailures)
 {
     // The program, its files and an 8 x 8 GIF screen without images; an
     // empty directory to start in.
-    std::string dir = make_temp_dir();
-    std::string start = make_temp_dir();
+    std::string dir = make_test_dir();
+    std::string start = make_test_dir();
     for (std::string file : {"huesmith", "sample_bg2.gif", "pal_pst.bin"})
         std::filesystem::copy_file(bin + file, dir + "/" + file);
     std::ofstream(dir + "/empty.gif") << std::string("GIF89a\x08\0\x08\0\0\0\0;", 14);
@@ -74,7 +63,7 @@ TEST(StartupProcess, CommandLineWorkingDirectoryAndEarlyFailures)
         std::string command = "cd " + from + " && env -u DISPLAY timeout 60 bash -c '" + run +
                               "' >" + start + ".out 2>/dev/null";
         int raw = std::system(command.c_str());
-        std::string out = read_text(start + ".out");
+        std::string out = read_file(start + ".out");
         ASSERT_TRUE(WIFEXITED(raw));
         EXPECT_EQ(WEXITSTATUS(raw), c.status);
         bool whole_line = c.end.back() == '\n';
@@ -122,7 +111,7 @@ TEST(DataFiles, PalettesGradientsAndSamplesFitTogether)
         EXPECT_EQ(gradients->w, files.w);
         EXPECT_EQ(gradients->h, files.h);
         destroy_bitmap(gradients);
-        std::string bytes = read_text(bin + files.palette);
+        std::string bytes = read_file(bin + files.palette);
         std::string black(3, '\0');
         std::set<std::string> colours;
         for (size_t i = 0; i + 2 < bytes.size(); i += 3)

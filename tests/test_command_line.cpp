@@ -11,28 +11,17 @@
 #include <unistd.h>
 
 #include "gif_write.h"
+#include "support/shell.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-std::string make_temp_dir()
-{
-    std::string pattern = "/tmp/huesmith_shell_XXXXXX";
-    return mkdtemp(pattern.data());
-}
-
 // The program, its files, the state file and a bad "walk.gif"; the start
 // directory: a good "walk.gif" and a plain file "file".
 struct dirs {
-    std::string prog = make_temp_dir();
-    std::string start = make_temp_dir();
+    std::string prog = make_test_dir();
+    std::string start = make_test_dir();
     explicit dirs(const std::string &state)
     {
         const char *files[] = {"huesmith",         "pal_bg2.bin",      "pal_pst.bin",
@@ -51,17 +40,6 @@ struct dirs {
         fs::remove_all(start);
     }
 };
-
-// The contents of the files in dir whose names start with "frame", sorted.
-std::vector<std::string> read_frames(const std::string &dir)
-{
-    std::vector<std::string> frames;
-    for (const auto &entry : fs::directory_iterator(dir))
-        if (entry.path().filename().string().rfind("frame", 0) == 0)
-            frames.push_back(read_file(entry.path()));
-    std::sort(frames.begin(), frames.end());
-    return frames;
-}
 
 struct run_result {
     int status;
@@ -92,7 +70,7 @@ std::map<std::string, std::string> read_folder(const std::string &dir)
 {
     std::map<std::string, std::string> files;
     for (const auto &entry : fs::directory_iterator(dir))
-        files[entry.path().filename().string()] = read_file(entry.path());
+        files[entry.path().filename().string()] = read_file(entry.path().string());
     return files;
 }
 

@@ -3,6 +3,7 @@
 // lost, no hang. Each run that could hang or abort goes in a child process.
 #include "support/checks.h"
 #include "support/screen_fixture.h"
+#include "support/shell.h"
 #include "common/safe_file.h"
 
 #include <functional>
@@ -25,12 +26,6 @@ constexpr bool ADDRESS_SPACE_LIMITS = true;
 bool write_file(const std::string &path, const std::string &bytes)
 {
     return bool(std::ofstream(path, std::ios::binary) << bytes);
-}
-
-std::string read_file(const std::string &path)
-{
-    std::vector<uint8_t> bytes = read_bytes(path);
-    return std::string(bytes.begin(), bytes.end());
 }
 
 // The body in a forked child that a hang ends after 20 s: its exit status

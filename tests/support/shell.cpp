@@ -1,12 +1,13 @@
 #include "support/shell.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -24,30 +25,22 @@ std::string read_file(const std::string &path)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-void write_file(const std::string &path, const std::string &bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
 std::vector<std::string> read_frames(const std::string &dir)
 {
-    std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(dir)) {
-        std::string name = entry.path().filename().string();
-        if (name.rfind("frame", 0) == 0)
-            names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
+    std::map<std::string, std::string> named;
+    for (const auto &entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string().rfind("frame", 0) == 0)
+            named[entry.path().filename().string()] = read_file(entry.path().string());
     std::vector<std::string> frames;
-    for (const std::string &name : names)
-        frames.push_back(read_file(dir + "/" + name));
+    for (const auto &frame : named)
+        frames.push_back(frame.second);
     return frames;
 }
 
 shell_run run_shell(const std::string &dir, const std::string &command)
 {
-    std::string output_file = dir + "/.shell_output";
+    std::string output_file = "/tmp/huesmith_shell_XXXXXX";
+    close(mkstemp(output_file.data()));
     std::string line = "cd '" + dir + "' && env -u DISPLAY " + command;
     line += " >'" + output_file + "' 2>/dev/null";
     int status = std::system(line.c_str());
@@ -56,12 +49,4 @@ shell_run run_shell(const std::string &dir, const std::string &command)
     run.output = read_file(output_file);
     std::remove(output_file.c_str());
     return run;
-}
-
-std::string make_state(const std::vector<int> &bg2_rows)
-{
-    std::string bytes(144, '\0');
-    for (size_t i = 0; i < bg2_rows.size(); i++)
-        bytes[4 * i] = char(bg2_rows[i]);
-    return bytes;
 }

@@ -10,7 +10,6 @@ std::string make_test_dir(bool shared = false);
 
 // The whole file, "" when it cannot be read.
 std::string read_file(const std::string &path);
-void write_file(const std::string &path, const std::string &bytes);
 
 // The contents of the files in dir whose names start with "frame", in name order.
 std::vector<std::string> read_frames(const std::string &dir);
@@ -22,6 +21,3 @@ struct shell_run {
     std::string output;
 };
 shell_run run_shell(const std::string &dir, const std::string &command);
-
-// The 144-byte state file with these bg2 rows first (the rest 0).
-std::string make_state(const std::vector<int> &bg2_rows);
