@@ -1,4 +1,5 @@
-// Keys, playback, clicks and release waits over a simulated clock; the mouse's hit tests.
+// Keys, playback, clicks, undo and the preview's keys over a simulated clock;
+// the mouse's hit tests.
 #include "support/screen_fixture.h"
 
 using InputTest = screen_test;
@@ -13,7 +14,7 @@ static std::vector<frame_change> run_passes(gif_anim *anim, int k, int hold, int
     std::vector<frame_change> changes;
     for (int t = 0; t < ms; t += 10) {
         int32_t frame = glb_frame;
-        key[k] = t < hold;
+        set_key(k, t < hold);
         handle_keys(anim, bg2);
         if (glb_frame != frame)
             changes.emplace_back(10 * glb_status.clock, glb_frame);
@@ -86,9 +87,7 @@ TEST_F(InputTest, ClicksSelectOnPressAndTheWheelZooms)
         {300, 168, 1, 0, 7, 0, 100}, {725, 215, 1, -3, 7, 0, 70},
         {725, 215, 0, -1, 7, 0, 90}, {725, 215, 1, -1, 7, 40, 90}};
     for (const auto &s : steps) {
-        mouse_x = s.x;
-        mouse_y = s.y;
-        mouse_b = s.button;
+        set_button(s.x, s.y, s.button);
         mouse_z = s.wheel;
         handle_keys(&anim, bg2);
         EXPECT_EQ(glb_slot, s.slot);
@@ -97,21 +96,88 @@ TEST_F(InputTest, ClicksSelectOnPressAndTheWheelZooms)
     }
 }
 
-// The key goes up after the third rest.
-static void release_home_at_third_pause(unsigned int ms)
+// Down and up again before the pass.
+static void tap_key(int k)
 {
-    glb_test_pauses.push_back(ms);
-    key[KEY_HOME] = glb_test_pauses.size() < 3;
+    set_key(k, true);
+    set_key(k, false);
 }
 
-TEST_F(InputTest, ReleaseWaitRestsBetweenChecks)
+static void click_at(int x, int y)
+{
+    set_button(x, y, true);
+    set_button(x, y, false);
+}
+
+// Key k tapped with Ctrl (and Shift) held, then a pass: the selected slot
+// and the rows of slots 0 and 1.
+static std::vector<int32_t> pass_after_ctrl(gif_anim *anim, int k, bool shift)
+{
+    set_key(KEY_LCONTROL, true);
+    set_key(KEY_RSHIFT, shift);
+    tap_key(k);
+    set_key(KEY_RSHIFT, false);
+    set_key(KEY_LCONTROL, false);
+    handle_keys(anim, bg2);
+    return {glb_slot, palshift_bg2[0], palshift_bg2[1]};
+}
+
+// Taps and clicks let go before the pass act once each, a click where it
+// was pressed; Ctrl+Z takes back the rows keys and clicks set, selecting
+// the slot, and Ctrl+Y and Ctrl+Shift+Z bring them again.
+TEST_F(InputTest, PressesBeforeThePassActOnceAndCtrlZTakesRowsBack)
 {
     make_anim(4, 4, 1);
-    glb_input.wait_release = wait_key_release;
-    glb_input.pause = release_home_at_third_pause;
-    key[KEY_HOME] = 1;
+    using shown = std::vector<int32_t>;
+    tap_key(KEY_RIGHT);
+    tap_key(KEY_RIGHT);
     handle_keys(&anim, bg2);
-    EXPECT_EQ(glb_test_pauses, std::vector<unsigned int>(3, 5));
+    handle_keys(&anim, bg2);
+    EXPECT_EQ(palshift_bg2[0], 2);
+    // A2's line, then the strip's row 40.
+    click_at(300, 38);
+    click_at(725, 215);
+    handle_keys(&anim, bg2);
+    EXPECT_EQ(glb_slot, 1);
+    handle_keys(&anim, bg2);
+    EXPECT_EQ(palshift_bg2[1], 40);
+    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Z, false), (shown{1, 2, 0}));
+    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Z, false), (shown{0, 1, 0}));
+    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Y, false), (shown{0, 2, 0}));
+    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Z, true), (shown{1, 2, 40}));
+    // Z and Y without Ctrl do nothing; Home held over passes acts once.
+    glb_zoom = 150;
+    tap_key(KEY_Z);
+    tap_key(KEY_Y);
+    set_key(KEY_HOME, true);
+    for (int pass = 0; pass < 50; pass++) {
+        handle_keys(&anim, bg2);
+        glb_status.clock = glb_status.clock + 1;
+    }
+    EXPECT_EQ(palshift_bg2[1], 40);
+    EXPECT_EQ(glb_zoom, 200);
+}
+
+TEST_F(InputTest, TabAndHShowWhileHeldAndBStepsTheBackground)
+{
+    make_anim(4, 4, 1);
+    set_key(KEY_TAB, true);
+    set_key(KEY_H, true);
+    tap_key(KEY_B);
+    handle_keys(&anim, bg2);
+    EXPECT_TRUE(glb_view.untinted);
+    EXPECT_TRUE(glb_view.highlight);
+    EXPECT_EQ(glb_view.background, BACKGROUND_GREY);
+    glb_view.preview_dirty = false;
+    set_key(KEY_TAB, false);
+    tap_key(KEY_B);
+    handle_keys(&anim, bg2);
+    EXPECT_FALSE(glb_view.untinted);
+    EXPECT_TRUE(glb_view.preview_dirty);
+    EXPECT_EQ(glb_view.background, BACKGROUND_CHECKERBOARD);
+    tap_key(KEY_B);
+    handle_keys(&anim, bg2);
+    EXPECT_EQ(glb_view.background, BACKGROUND_BLACK);
 }
 
 // Every slot line and strip row at its edges. Slot lines: a group's first

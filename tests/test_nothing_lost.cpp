@@ -127,7 +127,7 @@ TEST_F(NothingLost, FailedSavesKeepTheOldFilesAndGoOn)
                 setrlimit(RLIMIT_AS, &memory);
             glb_zoom = c.zoom;
             glb_export_options.format = c.pcx ? EXPORT_PCX : EXPORT_BMP;
-            key[KEY_S] = 1;
+            set_key(KEY_S, true);
             handle_keys(&anim, bg2);
         });
         EXPECT_EQ(status, 0) << c.label;

@@ -16,7 +16,7 @@ static void change_row(row_history &history, rows_t &rows, int32_t slot, int32_t
     record_row_changes(history, before.data(), rows.data(), int32_t(rows.size()));
 }
 
-TEST(RowHistory, UndoAndRedoWalkBackAndForthAcrossSlots)
+TEST(RowHistory, UndoAndRedoWalkAcrossSlotsAndANewChangeDropsTheRedo)
 {
     row_history history;
     rows_t rows(4, 0);
@@ -26,38 +26,25 @@ TEST(RowHistory, UndoAndRedoWalkBackAndForthAcrossSlots)
     // A pass that changed nothing is no change.
     change_row(history, rows, 2, 0);
     EXPECT_EQ(undo_row_change(history, rows.data(), 4), 1);
-    EXPECT_EQ(rows, (rows_t{0, 5, 0, 7}));
     EXPECT_EQ(undo_row_change(history, rows.data(), 4), 3);
     EXPECT_EQ(rows, (rows_t{0, 5, 0, 0}));
     EXPECT_EQ(redo_row_change(history, rows.data(), 4), 3);
     EXPECT_EQ(rows, (rows_t{0, 5, 0, 7}));
+    // Undone past the first change: nothing more, the rows stay.
     EXPECT_EQ(undo_row_change(history, rows.data(), 4), 3);
     EXPECT_EQ(undo_row_change(history, rows.data(), 4), 1);
-    EXPECT_EQ(rows, (rows_t{0, 0, 0, 0}));
-    // Nothing left to take back: the rows stay.
     EXPECT_EQ(undo_row_change(history, rows.data(), 4), -1);
     EXPECT_EQ(rows, (rows_t{0, 0, 0, 0}));
     EXPECT_EQ(redo_row_change(history, rows.data(), 4), 1);
-    EXPECT_EQ(redo_row_change(history, rows.data(), 4), 3);
-    EXPECT_EQ(redo_row_change(history, rows.data(), 4), 1);
-    EXPECT_EQ(rows, (rows_t{0, 6, 0, 7}));
-    EXPECT_EQ(redo_row_change(history, rows.data(), 4), -1);
-    EXPECT_EQ(rows, (rows_t{0, 6, 0, 7}));
-}
-
-TEST(RowHistory, ANewChangeDropsWhatRedoWouldBringBack)
-{
-    row_history history;
-    rows_t rows(3, 0);
-    change_row(history, rows, 0, 1);
-    change_row(history, rows, 0, 2);
-    EXPECT_EQ(undo_row_change(history, rows.data(), 3), 0);
+    // A new change: the two undone ones are gone.
     change_row(history, rows, 2, 9);
-    EXPECT_EQ(redo_row_change(history, rows.data(), 3), -1);
-    EXPECT_EQ(rows, (rows_t{1, 0, 9}));
-    EXPECT_EQ(undo_row_change(history, rows.data(), 3), 2);
-    EXPECT_EQ(undo_row_change(history, rows.data(), 3), 0);
-    EXPECT_EQ(rows, (rows_t{0, 0, 0}));
+    EXPECT_EQ(redo_row_change(history, rows.data(), 4), -1);
+    EXPECT_EQ(undo_row_change(history, rows.data(), 4), 2);
+    EXPECT_EQ(rows, (rows_t{0, 5, 0, 0}));
+    // A slot past the table is left alone, and its change stays.
+    change_row(history, rows, 3, 4);
+    EXPECT_EQ(undo_row_change(history, rows.data(), 3), -1);
+    EXPECT_EQ(undo_row_change(history, rows.data(), 4), 3);
 }
 
 TEST(RowHistory, KeepsTheNewestChangesUpToItsLimit)
@@ -73,26 +60,11 @@ TEST(RowHistory, KeepsTheNewestChangesUpToItsLimit)
     EXPECT_EQ(undone, 150);
     EXPECT_EQ(rows, (rows_t{0, 0}));
     // Past a limit of three, the oldest changes go.
-    row_history short_history;
-    short_history.limit = 3;
+    history.limit = 3;
     for (int32_t value = 1; value <= 5; value++)
-        change_row(short_history, rows, 0, value);
-    EXPECT_EQ(undo_row_change(short_history, rows.data(), 2), 0);
-    EXPECT_EQ(undo_row_change(short_history, rows.data(), 2), 0);
-    EXPECT_EQ(undo_row_change(short_history, rows.data(), 2), 0);
+        change_row(history, rows, 0, value);
+    while (undo_row_change(history, rows.data(), 2) >= 0)
+        undone++;
+    EXPECT_EQ(undone, 153);
     EXPECT_EQ(rows[0], 2);
-    EXPECT_EQ(undo_row_change(short_history, rows.data(), 2), -1);
-    EXPECT_EQ(rows[0], 2);
-}
-
-TEST(RowHistory, AChangeOfASlotPastTheTableIsLeftAlone)
-{
-    row_history history;
-    rows_t rows(8, 0);
-    change_row(history, rows, 7, 4);
-    // Undone over a table of four slots, it touches nothing and stays.
-    EXPECT_EQ(undo_row_change(history, rows.data(), 4), -1);
-    EXPECT_EQ(rows[7], 4);
-    EXPECT_EQ(undo_row_change(history, rows.data(), 8), 7);
-    EXPECT_EQ(rows[7], 0);
 }

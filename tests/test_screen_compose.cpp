@@ -132,14 +132,12 @@ TEST_F(ScreenTest, OneKeyPassMovesStateWithinBoundsAndMarksTheScreen)
         compose_screen(&anim, set, ".bmp");
         putpixel(glb_buffer, 0, 0, 1);
         for (int k : c.keys)
-            key[k] = 1;
+            set_key(k, true);
         handle_keys(&anim, set);
         EXPECT_EQ(glb_slot, c.after.slot);
         EXPECT_EQ(active_palshift(set)[c.after.slot], c.after.row);
         EXPECT_EQ(glb_frame, c.after.frame);
         EXPECT_EQ(glb_zoom, c.after.zoom);
-        size_t homes = std::count(c.keys.begin(), c.keys.end(), KEY_HOME);
-        EXPECT_EQ(glb_test_releases, std::vector<int>(homes, KEY_HOME));
         compose_screen(&anim, set, ".bmp");
         bool row_in_table = c.before.row >= 0 && c.before.row <= 115;
         if (is_same_view(c.before, c.after))

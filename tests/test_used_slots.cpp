@@ -27,11 +27,3 @@ TEST_F(UsedSlotsTest, EntriesOfEveryFrameCountToTheirSlots)
     std::vector<bool> expected = {false, true, false, true, true, false};
     EXPECT_EQ(find_used_slots(used, ranges), expected);
 }
-
-TEST_F(UsedSlotsTest, AnAnimationWithoutFramesUsesNothing)
-{
-    make_anim(4, 4, 0);
-    std::array<bool, 256> used = find_used_entries(anim);
-    EXPECT_EQ(std::count(used.begin(), used.end(), true), 0);
-    EXPECT_EQ(find_used_slots(used, {{0, 256}}), std::vector<bool>{false});
-}

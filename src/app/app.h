@@ -6,26 +6,29 @@
 #include <utility>
 #include <vector>
 
+#include "app/press_log.h"
+#include "palette/row_history.h"
+
 struct gif_anim;
 struct data_set;
 
 // Scancodes the key handling follows (the library's are below 128).
 constexpr int INPUT_KEYS = 128;
 
-// What the last pass saw of the keys and the mouse: a key or button acts
-// when it goes down, and a held key again once it is due. The two waits
-// are hooks so that a test can stand in for the keyboard.
+// What the passes have taken of the logged presses: a key or button acts
+// once for each press, and a held key again once it is due.
 struct input_state {
-    bool key_down[INPUT_KEYS];
-    int64_t key_due_ms[INPUT_KEYS];     // when the held key acts again
-    bool button_down;                   // left mouse button
-    int wheel;                          // mouse_z already turned into zoom steps
-    void (*pause)(unsigned int ms);     // the library's rest, between checks of a release wait
-    void (*wait_release)(int scancode); // Home's and S's wait until the key is up
+    key_track keys[INPUT_KEYS]; // every key's presses acted on, and its next repeat
+    button_track button;        // the left mouse button's presses acted on
+    int wheel;                  // mouse_z already turned into zoom steps
+    uint32_t esc_before_export; // Esc presses logged before the running export began
+    int progress_clock;         // glb_status.clock when the export's progress was drawn
 };
 
-extern int pcx_flag;          // 1 when -pcx was given: export PCX
-extern input_state glb_input; // keys and mouse as the last pass saw them, and the waits
+extern int pcx_flag;                // 1 when -pcx was given: export PCX
+extern input_state glb_input;       // what the passes took of the keys and the mouse
+extern press_log glb_presses;       // every key and button press, logged as it happens
+extern row_history glb_row_history; // the row changes Ctrl+Z takes back
 
 // What the command line asks for.
 struct command_line {
@@ -98,19 +101,24 @@ std::string join_path(const std::string &dir, const std::string &path);
 // process through exit().
 int run_huesmith(int argc, char **argv);
 
-// The input of one loop pass: reads the key-state array and the mouse and
+// The input of one loop pass: takes the logged presses and the wheel and
 // changes the slot, its gradient row, the frame and the zoom, marking the
-// view dirty when it does; Space starts and stops playback, which then
-// moves the frame on by the clock; S exports and saves.
+// view dirty when it does; Ctrl+Z and Ctrl+Y (Ctrl+Shift+Z) undo and redo
+// row changes; Tab and H held and B set what the preview shows; Space
+// starts and stops playback, which then moves the frame on by the clock;
+// S exports, showing its progress (Esc stops it), and saves.
 void handle_keys(gif_anim *anim, const data_set &set);
 
 // From here on, losing the X server prints "error : lost the display" and
 // ends the process with status 1 at once.
 void watch_display_connection();
 
-// Checks key[scancode] between short glb_input.pause rests until it is
-// up: glb_input.wait_release's default.
-void wait_key_release(int scancode);
+// Has the library's keyboard and mouse callbacks log every press and
+// release in glb_presses; both handlers must be installed.
+void log_input_events();
+
+// True when an Esc press not yet acted on asks the loop to end.
+bool take_quit_press();
 
 // Home's zoom snap.
 int32_t snap_zoom(int32_t zoom);

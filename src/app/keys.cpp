@@ -1,5 +1,5 @@
-// Input of one main-loop pass. Every test reads key[] afresh, so a key going
-// down mid-pass is seen by the later tests of the same pass.
+// Input of one main-loop pass: the presses the library's callbacks logged
+// since the last pass, each acted on once, and the keys held now.
 #include "app/app.h"
 
 #include <allegro.h>
@@ -16,18 +16,19 @@
 
 static_assert(KEY_MAX <= INPUT_KEYS, "every scancode has its input state");
 
-input_state glb_input = {{}, {}, false, 0, rest, wait_key_release};
+input_state glb_input;
+press_log glb_presses;
+row_history glb_row_history;
 
-// A key acts when it goes down; held this long, it acts again every repeat
-// interval: slot, row and frame keys at the pace their old 75 ms pause gave,
-// zoom keys at that of the 33 ms one.
-constexpr int64_t REPEAT_DELAY_MS = 300;
+// A key acts at its press; held past the log's repeat delay, it acts again
+// every repeat interval: slot, row, frame and history keys at the pace
+// their old 75 ms pause gave, zoom keys at that of the 33 ms one.
 constexpr int64_t SELECT_REPEAT_MS = 75;
 constexpr int64_t ZOOM_REPEAT_MS = 33;
-constexpr int64_t NEVER_REPEAT_MS = -1;
-constexpr unsigned int RELEASE_REST_MS = 5;
 constexpr int64_t CLOCK_TICK_MS = 10;
 constexpr int32_t ZOOM_MAX = 1000;
+// The export's progress line is drawn again after this many clock ticks.
+constexpr int PROGRESS_TICKS = 5;
 
 // The library's timer's count, in milliseconds.
 static int64_t read_clock_ms()
@@ -35,10 +36,25 @@ static int64_t read_clock_ms()
     return CLOCK_TICK_MS * glb_status.clock;
 }
 
-void wait_key_release(int scancode)
+static void log_key_event(int scancode)
 {
-    while (key[scancode] && !glb_end_signal)
-        glb_input.pause(RELEASE_REST_MS);
+    note_key_event(glb_presses, scancode);
+}
+END_OF_STATIC_FUNCTION(log_key_event)
+
+static void log_mouse_event(int flags)
+{
+    note_button_event(glb_presses, flags, mouse_x, mouse_y);
+}
+END_OF_STATIC_FUNCTION(log_mouse_event)
+
+void log_input_events()
+{
+    LOCK_VARIABLE(glb_presses);
+    LOCK_FUNCTION(log_key_event);
+    LOCK_FUNCTION(log_mouse_event);
+    keyboard_lowlevel_callback = log_key_event;
+    mouse_callback = log_mouse_event;
 }
 
 int32_t snap_zoom(int32_t zoom)
@@ -51,27 +67,21 @@ int32_t snap_zoom(int32_t zoom)
     return 100;
 }
 
-// True when key k acts in this pass: in the pass that finds it down after
-// one that found it up, and while it stays down once REPEAT_DELAY_MS and
-// then each repeat_ms have passed (never for NEVER_REPEAT_MS).
+// True when key k acts in this pass: once for each logged press, and
+// while it stays down, by the log's repeat timing.
 static bool is_key_due(int k, int64_t repeat_ms)
 {
-    bool &down = glb_input.key_down[k];
-    int64_t &due = glb_input.key_due_ms[k];
-    int64_t now = read_clock_ms();
-    if (!key[k]) {
-        down = false;
-        return false;
-    }
-    if (!down) {
-        down = true;
-        due = repeat_ms == NEVER_REPEAT_MS ? INT64_MAX : now + REPEAT_DELAY_MS;
-        return true;
-    }
-    if (now < due)
-        return false;
-    due = now + repeat_ms;
-    return true;
+    return take_key_action(glb_input.keys[k], glb_presses, k, read_clock_ms(), repeat_ms);
+}
+
+static bool is_shift_held()
+{
+    return is_key_held(glb_presses, KEY_LSHIFT) || is_key_held(glb_presses, KEY_RSHIFT);
+}
+
+bool take_quit_press()
+{
+    return is_key_due(KEY_ESC, NO_REPEAT_MS);
 }
 
 // Up and Down: the selected slot, kept within 0 .. last_slot.
@@ -118,15 +128,14 @@ static void handle_frame_keys(const gif_anim *anim)
 }
 
 // A click on a slot's panel line selects the slot; one on a row of the
-// gradient strip gives the selected slot that row. Only the press counts.
+// gradient strip gives the selected slot that row. Each press counts once,
+// where it was made.
 static void handle_click(const data_set &set)
 {
-    bool down = mouse_b & 1;
-    bool pressed = down && !glb_input.button_down;
-    glb_input.button_down = down;
-    if (!pressed)
+    int x = 0;
+    int y = 0;
+    if (!take_button_press(glb_input.button, glb_presses, x, y))
         return;
-    int x = mouse_x, y = mouse_y;
     int slot = find_slot_at(set, x, y);
     int row = find_strip_row_at(set, x, y);
     if (slot >= 0)
@@ -139,7 +148,7 @@ static void handle_click(const data_set &set)
 // every pass. Each wheel notch is one press of plus or minus.
 static void handle_zoom_keys()
 {
-    int32_t step = (key[KEY_LSHIFT] || key[KEY_RSHIFT]) ? 1 : 10;
+    int32_t step = is_shift_held() ? 1 : 10;
     bool minus = is_key_due(KEY_MINUS, ZOOM_REPEAT_MS);
     bool minus_pad = is_key_due(KEY_MINUS_PAD, ZOOM_REPEAT_MS);
     bool plus = is_key_due(KEY_EQUALS, ZOOM_REPEAT_MS);
@@ -154,10 +163,8 @@ static void handle_zoom_keys()
         glb_zoom -= step;
     for (; notches > 0 && glb_zoom < ZOOM_MAX; notches--)
         glb_zoom += step;
-    if (key[KEY_HOME]) {
+    if (is_key_due(KEY_HOME, NO_REPEAT_MS))
         glb_zoom = snap_zoom(glb_zoom);
-        glb_input.wait_release(KEY_HOME);
-    }
     if (glb_zoom < step)
         glb_zoom = step;
     if (glb_zoom > ZOOM_MAX)
@@ -180,7 +187,7 @@ static void handle_playback(const gif_anim *anim)
     if (!anim || anim->num_frames < 1 || glb_frame < 0 || glb_frame >= anim->num_frames)
         return;
     int64_t now = read_clock_ms();
-    if (is_key_due(KEY_SPACE, NEVER_REPEAT_MS)) {
+    if (is_key_due(KEY_SPACE, NO_REPEAT_MS)) {
         glb_view.playing = !glb_view.playing;
         glb_view.frame_due_ms = now + find_frame_delay_ms(anim, glb_frame);
     }
@@ -192,33 +199,99 @@ static void handle_playback(const gif_anim *anim)
         glb_view.frame_due_ms = now + find_frame_delay_ms(anim, glb_frame);
 }
 
+// Ctrl+Z takes back the last row change, Ctrl+Y or Ctrl+Shift+Z brings
+// the last one taken back again; either selects the slot it changed.
+static void handle_history_keys(const data_set &set)
+{
+    bool z = is_key_due(KEY_Z, SELECT_REPEAT_MS);
+    bool y = is_key_due(KEY_Y, SELECT_REPEAT_MS);
+    uint8_t z_mods = read_press_mods(glb_presses, KEY_Z);
+    bool undo = z && z_mods == PRESS_CTRL;
+    bool redo = (z && z_mods == (PRESS_CTRL | PRESS_SHIFT)) ||
+                (y && (read_press_mods(glb_presses, KEY_Y) & PRESS_CTRL));
+    int32_t slots = set.last_slot + 1;
+    int32_t slot = -1;
+    if (undo)
+        slot = undo_row_change(glb_row_history, active_palshift(set), slots);
+    if (redo)
+        slot = redo_row_change(glb_row_history, active_palshift(set), slots);
+    if (slot >= 0)
+        glb_slot = slot;
+}
+
+// Tab and H show their preview while held; B steps the background.
+static void handle_view_keys()
+{
+    bool untinted = is_key_held(glb_presses, KEY_TAB);
+    bool highlight = is_key_held(glb_presses, KEY_H);
+    bool next_background = is_key_due(KEY_B, NO_REPEAT_MS);
+    if (untinted != glb_view.untinted || highlight != glb_view.highlight || next_background)
+        glb_view.preview_dirty = true;
+    glb_view.untinted = untinted;
+    glb_view.highlight = highlight;
+    if (next_background)
+        glb_view.background = (glb_view.background + 1) % BACKGROUND_COUNT;
+}
+
+// The export's hook before each frame: the progress line, drawn again when
+// it is due, and false (the export stops) once Esc was pressed since the
+// export began; that press is spent, so the loop goes on.
+static bool show_export_progress(int done, int total)
+{
+    if (done == 0 || glb_status.clock - glb_input.progress_clock >= PROGRESS_TICKS) {
+        glb_input.progress_clock = glb_status.clock;
+        show_progress_note("exporting " + std::to_string(done) + "/" + std::to_string(total));
+    }
+    uint32_t presses = count_key_presses(glb_presses, KEY_ESC);
+    if (presses == glb_input.esc_before_export)
+        return true;
+    spend_key_presses(glb_input.keys[KEY_ESC], glb_presses, KEY_ESC);
+    return false;
+}
+
+// S: every frame written with the palettes the screen shows, then the
+// choices saved, also after an export Esc cut short.
+static void handle_save_key(const gif_anim *anim)
+{
+    // A signal come since the loop's check ends the run before an export;
+    // one that comes during the export ends it at once.
+    if (!is_key_due(KEY_S, NO_REPEAT_MS) || glb_end_signal)
+        return;
+    glb_end_at_once = 1;
+    glb_input.esc_before_export = count_key_presses(glb_presses, KEY_ESC);
+    export_options options = glb_export_options;
+    options.progress = show_export_progress;
+    int written = save_all_frames(anim, glb_zoom, options);
+    show_status_note(format_export_summary(written, options.dir));
+    save_palshift_file();
+    glb_end_at_once = 0;
+}
+
 void handle_keys(gif_anim *anim, const data_set &set)
 {
     // What the pass leaves changed is marked for the screen; a key undone
-    // in the same pass (Up and Down together) marks nothing.
+    // in the same pass (Up and Down together) marks nothing. The rows the
+    // keys and the clicks change are noted in the history before the
+    // history's own keys act.
     std::array<int32_t, BG2_SLOTS> rows;
-    const int32_t *palshift = active_palshift(set);
+    int32_t *palshift = active_palshift(set);
     int32_t slots = std::min<int32_t>(set.last_slot + 1, BG2_SLOTS);
     std::copy(palshift, palshift + slots, rows.begin());
-    int32_t slot = glb_slot, frame = glb_frame, zoom = glb_zoom;
+    int32_t slot = glb_slot;
+    int32_t frame = glb_frame;
+    int32_t zoom = glb_zoom;
     handle_slot_keys(set);
     handle_row_keys(set);
     handle_frame_keys(anim);
     handle_click(set);
+    record_row_changes(glb_row_history, rows.data(), palshift, slots);
+    handle_history_keys(set);
     handle_zoom_keys();
     handle_playback(anim);
+    handle_view_keys();
     if (glb_slot != slot || !std::equal(palshift, palshift + slots, rows.begin()))
         glb_view.screen_dirty = true;
     if (glb_frame != frame || glb_zoom != zoom)
         glb_view.preview_dirty = true;
-    // A signal come since the loop's check ends the run before an export;
-    // one that comes during the export ends it at once.
-    if (key[KEY_S] && !glb_end_signal) {
-        glb_end_at_once = 1;
-        int written = save_all_frames(anim, glb_zoom, glb_export_options);
-        show_status_note(format_export_summary(written, glb_export_options.dir));
-        save_palshift_file();
-        glb_end_at_once = 0;
-        glb_input.wait_release(KEY_S);
-    }
+    handle_save_key(anim);
 }

@@ -20,6 +20,11 @@ bool is_key_held(const press_log &log, int k)
     return k >= 0 && k < LOGGED_KEYS && (log.key_edges[k].load() & 1) != 0;
 }
 
+uint32_t count_key_presses(const press_log &log, int k)
+{
+    return k >= 0 && k < LOGGED_KEYS ? (log.key_edges[k].load() + 1) / 2 : 0;
+}
+
 uint8_t read_press_mods(const press_log &log, int k)
 {
     return k >= 0 && k < LOGGED_KEYS ? log.key_mods[k].load() : 0;
@@ -69,6 +74,12 @@ bool take_key_action(key_track &track, const press_log &log, int k, int64_t now,
         return false;
     track.due_ms = now + repeat_ms;
     return true;
+}
+
+void spend_key_presses(key_track &track, const press_log &log, int k)
+{
+    track.taken = count_key_presses(log, k);
+    track.due_ms = INT64_MAX;
 }
 
 bool take_button_press(button_track &track, const press_log &log, int &x, int &y)

@@ -47,6 +47,8 @@ void note_key_event(press_log &log, int scancode);
 void note_button_event(press_log &log, int flags, int x, int y);
 
 bool is_key_held(const press_log &log, int k);
+// Key k's presses so far.
+uint32_t count_key_presses(const press_log &log, int k);
 // The PRESS_ flags that stood at key k's last press.
 uint8_t read_press_mods(const press_log &log, int k);
 
@@ -56,6 +58,9 @@ uint8_t read_press_mods(const press_log &log, int k);
 // NO_REPEAT_MS), counted from the pass that acted on the press.
 bool take_key_action(key_track &track, const press_log &log, int k, int64_t now,
                      int64_t repeat_ms);
+
+// Takes key k's presses so far as acted on, none of them to repeat.
+void spend_key_presses(key_track &track, const press_log &log, int k);
 
 // The oldest button press not acted on, one a pass: true with its point.
 // Of more presses than PRESS_POINTS waiting, the oldest are dropped.

@@ -20,6 +20,7 @@
 #include "palette/global_palette.h"
 #include "palette/gradients.h"
 #include "palette/tint_slots.h"
+#include "palette/used_slots.h"
 
 int pcx_flag;
 
@@ -322,6 +323,8 @@ int run_huesmith(int argc, char **argv)
     glb_frame = 0;
     glb_zoom = cmd.zoom ? cmd.zoom : choose_first_zoom(anim->w, anim->h);
 
+    glb_used_slots = find_used_slots(*anim, set);
+
     install_keyboard();
     install_timer();
     start_clock();
@@ -331,8 +334,9 @@ int run_huesmith(int argc, char **argv)
         show_os_cursor(MOUSE_CURSOR_ARROW);
     // The loop ends on a signal as on Esc, and the run then ends by it.
     catch_end_signals(false);
+    log_input_events();
 
-    while (!key[KEY_ESC] && !glb_end_signal) {
+    while (!take_quit_press() && !glb_end_signal) {
         compose_screen(anim, set, save_extension);
         show_screen();
         handle_keys(anim, set);

@@ -10,6 +10,11 @@
 #include "palette/gradients.h"
 #include "palette/tint_slots.h"
 
+std::vector<bool> glb_used_slots;
+
+// The text of an unused slot's line, but for its arrow.
+constexpr int UNUSED_GREY = 112;
+
 // The swatches of one group of slots.
 struct swatch_row {
     int x_step;       // distance between the slot's swatches
@@ -72,6 +77,12 @@ void draw_gradient_strip(const data_set &set)
         }
 }
 
+// Whether a pixel uses slot s, as far as glb_used_slots knows.
+static bool is_slot_used(int s)
+{
+    return s < 0 || size_t(s) >= glb_used_slots.size() || glb_used_slots[size_t(s)];
+}
+
 // Text line, row markers and swatches of slot s.
 static void draw_slot(const data_set &set, int s, int white)
 {
@@ -82,19 +93,30 @@ static void draw_slot(const data_set &set, int s, int white)
     char name[20];
     int number = is_a ? s + 1 : s - count_group_slots(set, 'A') + 1;
     std::snprintf(name, sizeof name, "color %c%i", is_a ? 'A' : 'B', number);
-    textprintf_ex(glb_buffer, font, PANEL_TEXT_X, y, white, -1, "%s %3i : %s",
-                  s == glb_slot ? "-->" : "   ", p, name);
+    const char *arrow = s == glb_slot ? "-->" : "   ";
+    bool used = is_slot_used(s);
+    int depth = bitmap_color_depth(glb_buffer);
+    if (used) {
+        textprintf_ex(glb_buffer, font, PANEL_TEXT_X, y, white, -1, "%s %3i : %s", arrow, p, name);
+    } else {
+        // The arrow as ever, the rest in grey.
+        int grey = makecol_depth(depth, UNUSED_GREY, UNUSED_GREY, UNUSED_GREY);
+        textout_ex(glb_buffer, font, arrow, PANEL_TEXT_X, y, white, -1);
+        int rest_x = PANEL_TEXT_X + text_length(font, arrow);
+        textprintf_ex(glb_buffer, font, rest_x, y, grey, -1, " %3i : %s", p, name);
+    }
     if (s == glb_slot) {
         int right_marker_x = get_panel_geometry(set).right_marker_x;
         textout_ex(glb_buffer, font, ">", LEFT_MARKER_X, find_marker_y(p), white, -1);
         textout_ex(glb_buffer, font, "<", right_marker_x, find_marker_y(p), white, -1);
     }
-    int depth = bitmap_color_depth(glb_buffer);
+    // An unused slot's swatches at half their brightness.
+    int shift = used ? 0 : 1;
     for (int c = 0; c < count_slot_colours(set, s); c++) {
         const uint8_t *rgb = find_slot_colour(set, s, c);
         int x = SWATCH_X + swatches.x_step * c;
-        rectfill(glb_buffer, x, y - 7, x + swatches.right_offset, y + 11,
-                 makecol_depth(depth, rgb[0], rgb[1], rgb[2]));
+        int colour = makecol_depth(depth, rgb[0] >> shift, rgb[1] >> shift, rgb[2] >> shift);
+        rectfill(glb_buffer, x, y - 7, x + swatches.right_offset, y + 11, colour);
     }
 }
 

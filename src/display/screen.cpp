@@ -9,11 +9,12 @@
 #include "gif/gif_anim.h"
 #include "display/panel.h"
 #include "palette/data_set.h"
+#include "palette/global_palette.h"
 #include "palette/tint_slots.h"
 
 int32_t glb_frame;
 int32_t glb_zoom;
-view_state glb_view = {false, 0, true, true};
+view_state glb_view = {false, 0, true, true, false, false, BACKGROUND_BLACK};
 status_state glb_status;
 
 // The frame and zoom lines below the preview; with the preview they fill
@@ -67,6 +68,18 @@ static void draw_status_note(int white)
     textout_ex(glb_buffer, font, second.c_str(), VIEW_LINES_X, second_y, white, -1);
 }
 
+void show_progress_note(const std::string &text)
+{
+    show_status_note(text);
+    if (!glb_buffer)
+        return;
+    int bottom = NOTE_LINE_Y + 2 * NOTE_LINE_H - 1;
+    rectfill(glb_buffer, 0, NOTE_LINE_Y, PREVIEW_W - 1, bottom, 0);
+    draw_status_note(makecol_depth(bitmap_color_depth(glb_buffer), 255, 255, 255));
+    if (screen)
+        blit(glb_buffer, screen, 0, NOTE_LINE_Y, 0, NOTE_LINE_Y, PREVIEW_W, 2 * NOTE_LINE_H);
+}
+
 preview_rect compute_preview_rect(int sprite_w, int sprite_h, int zoom)
 {
     // 64-bit products: a 65535-pixel side at zoom 1000 still fits an int
@@ -80,13 +93,13 @@ preview_rect compute_preview_rect(int sprite_w, int sprite_h, int zoom)
     return rect;
 }
 
-// The screen colour of every index under display_palette as the library's
-// 8-bit sprite drawing picks it; index 0 is never drawn and stays black.
-static void build_screen_colors(int depth, int32_t *colors)
+// The screen colour of every index under pal as the library's 8-bit
+// sprite drawing picks it; index 0 is never drawn and stays black.
+static void build_screen_colors(int depth, const RGB *pal, int32_t *colors)
 {
     colors[0] = 0;
     for (int c = 1; c < 256; c++) {
-        const RGB &rgb = display_palette[c];
+        const RGB &rgb = pal[c];
         colors[c] = depth == 8 ? c
                                : makecol_depth(depth, _rgb_scale_6[rgb.r], _rgb_scale_6[rgb.g],
                                                _rgb_scale_6[rgb.b]);
@@ -124,10 +137,10 @@ static void draw_preview()
 
 // The preview straight from the frame's rows, without glb_sprite; false
 // when the bitmaps need the library's way.
-static bool draw_preview_directly(const gif_anim *anim)
+static bool draw_preview_directly(const gif_anim *anim, const RGB *pal)
 {
     int32_t colors[256];
-    build_screen_colors(bitmap_color_depth(glb_sub_preview), colors);
+    build_screen_colors(bitmap_color_depth(glb_sub_preview), pal, colors);
     const gif_frame *frame = find_current_frame(anim);
     BITMAP *frame_bmp = frame ? frame->bmp : nullptr;
     return draw_frame_scaled(glb_sub_preview,
@@ -148,13 +161,83 @@ static void clear_screen_area(int w, int h)
         std::memset(glb_buffer->line[y], 0, row);
 }
 
-// The preview and the frame and zoom lines, over a cleared area.
-static void draw_view(const gif_anim *anim, int white)
+// Whether the preview is drawn as ever: no key of its own in use.
+static bool is_plain_preview()
 {
-    if (!draw_preview_directly(anim)) {
+    return !glb_view.untinted && !glb_view.highlight && glb_view.background == BACKGROUND_BLACK;
+}
+
+// The preview's palette: display_palette, or with Tab held the palette as
+// loaded. With H held the selected slot's entries take the one of magenta
+// and green (colours no sprite draws with) farther from their mean. On a
+// background other than black, black entries go a step off black, so that
+// only what the frame leaves undrawn is 0.
+static void build_preview_palette(const data_set &set, PALETTE pal)
+{
+    for (int c = 0; c < 256; c++) {
+        pal[c] = display_palette[c];
+        if (glb_view.untinted) {
+            pal[c].r = uint8_t(glb_palette[c][0] >> 2);
+            pal[c].g = uint8_t(glb_palette[c][1] >> 2);
+            pal[c].b = uint8_t(glb_palette[c][2] >> 2);
+        }
+    }
+    if (glb_view.highlight && glb_slot >= 0 && glb_slot <= set.last_slot) {
+        int first = find_slot_first_entry(set, glb_slot);
+        int count = count_slot_colours(set, glb_slot);
+        long to_magenta = 0;
+        long to_green = 0;
+        for (int e = first; e < first + count; e++) {
+            to_magenta += (63 - pal[e].r) + pal[e].g + (63 - pal[e].b);
+            to_green += pal[e].r + (63 - pal[e].g) + pal[e].b;
+        }
+        RGB mark = to_magenta >= to_green ? RGB{63, 0, 63, 0} : RGB{0, 63, 0, 0};
+        for (int e = first; e < first + count; e++)
+            pal[e] = mark;
+    }
+    for (int c = 1; c < 256 && glb_view.background != BACKGROUND_BLACK; c++) {
+        if (pal[c].r == 0 && pal[c].g == 0 && pal[c].b == 0)
+            pal[c].b = 2;
+    }
+}
+
+// What the preview left 0 takes the background's colour: mid grey, or a
+// checkerboard of 8-pixel squares.
+static void fill_preview_background()
+{
+    int depth = bitmap_color_depth(glb_sub_preview);
+    if (glb_view.background == BACKGROUND_BLACK || depth == 8)
+        return;
+    int grey = makecol_depth(depth, 128, 128, 128);
+    int dark = makecol_depth(depth, 102, 102, 102);
+    int light = makecol_depth(depth, 153, 153, 153);
+    for (int y = 0; y < PREVIEW_H; y++) {
+        for (int x = 0; x < PREVIEW_W; x++) {
+            if (getpixel(glb_sub_preview, x, y) != 0)
+                continue;
+            int colour = grey;
+            if (glb_view.background == BACKGROUND_CHECKERBOARD)
+                colour = (x / 8 + y / 8) % 2 ? light : dark;
+            putpixel(glb_sub_preview, x, y, colour);
+        }
+    }
+}
+
+// The preview and the frame and zoom lines, over a cleared area.
+static void draw_view(const gif_anim *anim, const data_set &set, int white)
+{
+    PALETTE pal;
+    build_preview_palette(set, pal);
+    if (!draw_preview_directly(anim, pal)) {
+        // The library's 8-bit drawing takes the selected palette.
+        if (!is_plain_preview())
+            select_palette(pal);
         draw_current_frame(anim);
         draw_preview();
+        if (!is_plain_preview())
+            unselect_palette();
     }
+    fill_preview_background();
     textprintf_ex(glb_buffer, font, VIEW_LINES_X, FRAME_LINE_Y, white, -1, "Frame : %i", glb_frame);
     textprintf_ex(glb_buffer, font, VIEW_LINES_X, ZOOM_LINE_Y, white, -1, "Zoom  : %i%%", glb_zoom);
 }
@@ -176,12 +259,12 @@ void compose_screen(const gif_anim *anim, const data_set &set, const char *save_
         build_tint_palettes(set);
         draw_tint_panel(set);
         set_palette(display_palette);
-        draw_view(anim, makecol(255, 255, 255));
+        draw_view(anim, set, makecol(255, 255, 255));
         draw_help_lines(glb_buffer, makecol(255, 255, 255), save_extension);
         draw_status_note(makecol(255, 255, 255));
     } else if (glb_view.preview_dirty) {
         clear_screen_area(PREVIEW_W, VIEW_H);
-        draw_view(anim, makecol(255, 255, 255));
+        draw_view(anim, set, makecol(255, 255, 255));
     }
     glb_view.screen_dirty = false;
     glb_view.preview_dirty = false;
@@ -199,7 +282,9 @@ void draw_help_lines(BITMAP *bmp, int white, const char *save_extension)
     textout_ex(bmp, font, "Left, Right        : Colormap on Tint", 10, 500, white, -1);
     textout_ex(bmp, font, "Page Up, Page Down : Frame", 10, 510, white, -1);
     textout_ex(bmp, font, "+, -               : Zoom in, out", 10, 520, white, -1);
+    textout_ex(bmp, font, "Ctrl+Z, Ctrl+Y     : Undo, Redo", 10, 530, white, -1);
     textprintf_ex(bmp, font, 10, 540, white, -1, "S                  : Save into %s", save_extension);
+    textout_ex(bmp, font, "Tab, H, B          : Before,Slot,Bg", 10, 550, white, -1);
     textout_ex(bmp, font, "Esc                : Quit", 10, 560, white, -1);
     // Short enough to end left of the panel's text.
     textout_ex(bmp, font, "Home               : Zoom to 100s", 10, 570, white, -1);

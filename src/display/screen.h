@@ -13,12 +13,23 @@ struct BITMAP;
 struct gif_anim;
 struct data_set;
 
-// Playback, and what the next pass draws again.
+// What the preview shows behind the frame's transparent pixels.
+enum preview_background {
+    BACKGROUND_BLACK,
+    BACKGROUND_GREY,
+    BACKGROUND_CHECKERBOARD,
+    BACKGROUND_COUNT
+};
+
+// Playback, how the preview is drawn, and what the next pass draws again.
 struct view_state {
     bool playing;         // Space set the frames playing
     int64_t frame_due_ms; // when the playing animation shows its next frame
     bool screen_dirty;    // the panel or strip changed: the next pass draws all
-    bool preview_dirty;   // the frame or zoom changed: the next pass draws the preview
+    bool preview_dirty;   // the frame, zoom or a preview mode changed: the next pass draws it
+    bool untinted;        // Tab held: the preview in the palette as loaded
+    bool highlight;       // H held: the selected slot's pixels in a contrasting colour
+    int background;       // a preview_background, stepped by B
 };
 
 // The note below the zoom line and the clock that ends it.
@@ -51,6 +62,9 @@ void start_clock();
 // Shows text below the zoom line for two seconds, in as many lines of the
 // left column as it needs up to two; a second line too long shows its end.
 void show_status_note(const std::string &text);
+// The same at once, between two passes: the note's lines drawn into
+// glb_buffer and copied to the screen, when there is one.
+void show_progress_note(const std::string &text);
 
 // The key help below the preview, drawn by the library; S names the
 // extension of the files it writes.

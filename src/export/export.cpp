@@ -124,6 +124,8 @@ static int write_frames(const gif_anim *anim, int zoom, const export_options &op
     std::vector<uint8_t> bytes; // one file's bytes, kept for the next frame
     int written = 0;
     for (int32_t i = 0; i < anim->num_frames; i++) {
+        if (options.progress && !options.progress(i, anim->num_frames))
+            break;
         char name[32];
         snprintf(name, sizeof name, "frame%03i%s", static_cast<int>(i), writer.extension);
         std::string path = dir + name;

@@ -10,10 +10,15 @@ struct gif_anim;
 // table, so a new one is an entry there and its coder.
 enum export_format { EXPORT_BMP, EXPORT_PCX };
 
+// Called before each frame with the frames done and all of them; false
+// stops the export there.
+using export_progress = bool (*)(int done, int total);
+
 // Where the frames go and as what.
 struct export_options {
     std::string dir;                  // made if missing; empty: the working directory
     export_format format = EXPORT_BMP;
+    export_progress progress = nullptr; // when given, may stop the export between two frames
 };
 
 extern export_options glb_export_options; // as the command line set them

@@ -104,6 +104,11 @@ int count_slot_colours(const data_set &set, int s)
     return find_slot_group(get_slot_layout(set), s).colours;
 }
 
+int find_slot_first_entry(const data_set &set, int s)
+{
+    return get_slot_layout(set).first_entry[s];
+}
+
 const uint8_t *find_slot_colour(const data_set &set, int s, int c)
 {
     // Rows are kept in range at load and by the keys; the clamp only keeps

@@ -29,6 +29,8 @@ int find_slot_by_name(const data_set &set, const char *name);
 
 // Palette entries slot s takes, one per swatch the panel shows.
 int count_slot_colours(const data_set &set, int s);
+// The first of them.
+int find_slot_first_entry(const data_set &set, int s);
 // (r, g, b) of colour c of slot s: its cell of the slot's gradient row.
 const uint8_t *find_slot_colour(const data_set &set, int s, int c);
 

@@ -3,6 +3,8 @@
 #include <allegro.h>
 
 #include "gif/gif_anim.h"
+#include "palette/data_set.h"
+#include "palette/tint_slots.h"
 
 std::array<bool, 256> find_used_entries(const gif_anim &anim)
 {
@@ -31,4 +33,12 @@ std::vector<bool> find_used_slots(const std::array<bool, 256> &used,
         }
     }
     return slots;
+}
+
+std::vector<bool> find_used_slots(const gif_anim &anim, const data_set &set)
+{
+    std::vector<entry_range> ranges;
+    for (int s = 0; s <= set.last_slot; s++)
+        ranges.push_back({find_slot_first_entry(set, s), count_slot_colours(set, s)});
+    return find_used_slots(find_used_entries(anim), ranges);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 struct gif_anim;
+struct data_set;
 
 // A slot's palette entries: first .. first + count - 1.
 struct entry_range {
@@ -20,3 +21,5 @@ std::array<bool, 256> find_used_entries(const gif_anim &anim);
 // Per range, in order, whether any of its entries is used.
 std::vector<bool> find_used_slots(const std::array<bool, 256> &used,
                                   const std::vector<entry_range> &ranges);
+// Per slot of the data set, whether a pixel of any frame uses its entries.
+std::vector<bool> find_used_slots(const gif_anim &anim, const data_set &set);

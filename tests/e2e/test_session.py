@@ -16,8 +16,8 @@ from pathlib import Path
 from PIL import Image
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from xsession import (STATE_FILE, STATUS_BOX, Session, copy_program, find_slot_y,  # noqa: E402
-                      read_panel, start_xvfb, write_state)
+from xsession import (STATE_FILE, STATUS_BOX, WHITE, Session, copy_program,  # noqa: E402
+                      find_slot_y, read_panel, start_xvfb, write_state)
 
 BUILD_DIR = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 
@@ -53,6 +53,35 @@ def expected_palette(session):
         for c in range(count):
             palette[first + c] = gradients[chosen[slot]][c * columns // count]
     return palette
+
+
+def to_screen(colour):
+    """An 8-bit colour as the window shows it: through the library's 6 bits."""
+    return tuple(4 * (v >> 2) + (v >> 2) // 16 for v in colour)
+
+
+def expected_preview(session, colours):
+    """The preview at zoom 200: the sample's 80 x 112 first frame at (70, 113),
+    each pixel 2 x 2 in the colour colours give its palette entry; entries 0
+    and 1 (the key colours) stay black."""
+    raw = Path(session.folder, "pal_bg2.bin").read_bytes()
+    entries = [tuple(raw[i:i + 3]) for i in range(0, 768, 3)]
+    with Image.open(os.path.join(session.folder, "sample_bg2.gif")) as gif:
+        frame = gif.convert("RGB")
+    image = Image.new("RGB", (300, 450))
+    for y in range(112):
+        for x in range(80):
+            entry = entries.index(frame.getpixel((x, y)))
+            colour = to_screen(colours[entry]) if entry > 1 else (0, 0, 0)
+            image.paste(colour, (70 + 2 * x, 113 + 2 * y, 72 + 2 * x, 115 + 2 * y))
+    return image, entries
+
+
+def repeat_frames(gif, times):
+    """The GIF with its frames, from the first control block on, repeated."""
+    table = 3 << ((gif[10] & 7) + 1) if gif[10] & 0x80 else 0
+    first = gif.index(b"\x21\xf9", 13 + table)
+    return gif[:first] + gif[first:-1] * times + gif[-1:]
 
 
 class EndToEnd(unittest.TestCase):
@@ -139,9 +168,9 @@ class EndToEnd(unittest.TestCase):
         self.assertTrue(has_white(marker_x, 5 * row + 14, marker_x + 8, 5 * row + 22))
         self.assertFalse(has_white(marker_x, 0, marker_x + 8, 5 * row + 12) or
                          has_white(marker_x, 5 * row + 24, marker_x + 8, 600))
-        # Status lines at (50, 450) and (50, 460); nothing at y 530 or 550.
+        # Status lines at (50, 450) and (50, 460); the help's undo line at y 530.
         self.assertTrue(has_white(50, 450, 130, 458) and has_white(50, 460, 130, 468))
-        self.assertFalse(has_white(0, 530, 300, 538) or has_white(0, 550, 300, 558))
+        self.assertTrue(has_white(10, 530, 300, 538))
 
     def test_bmp_session_exports_what_the_keys_chose(self):
         session = self.run_session(["sample_bg2.gif"], [(1, 1)])
@@ -257,6 +286,77 @@ class EndToEnd(unittest.TestCase):
             status, output = session.finish()
             self.assertEqual((status, output.count("error :")), (1, 1), output[-300:])
             self.assertTrue(output.endswith("error : lost the display\n"), output[-300:])
+
+    def test_quick_clicks_set_a_row_and_ctrl_z_takes_it_back_for_s(self):
+        rows = [0] * 7 + [33] + [0] * 20
+        session = self.start(["sample_bg2.gif"], (rows, [0] * 8))
+        session.wait_for_panel()
+        # One 1 ms click each, never made again: B1's line, the strip's row 40.
+        for x, y, shown in [(350, 175, (7, 33)), (750, 217, (7, 40))]:
+            session.xdotool("mousemove", str(x), str(y), "mousedown", "1", "sleep", "0.001",
+                            "mouseup", "1")
+            session.wait_until("%s shown" % (shown,), lambda: session.panel() == shown)
+        session.xdotool("mousemove", "400", "300")
+        # Each key changes the row, so none is taken as done before it acted.
+        for keys, shown in [("ctrl+z", 33), ("ctrl+y", 40), ("ctrl+z", 33),
+                            ("ctrl+shift+z", 40), ("ctrl+z", 33)]:
+            session.xdotool("key", keys)
+            session.wait_until(keys, lambda: session.panel() == (7, shown))
+        session.save()
+        self.assertEqual(session.read_state(), (rows, [0] * 8))
+        self.assertEqual(session.quit(), 0)
+
+    def test_tab_untints_the_preview_and_without_new_keys_it_and_the_strip_are_as_ever(self):
+        session = self.start(["sample_bg2.gif", "-zoom=200"], ([1, 12, 35, 51] + [9] * 24, [0] * 8))
+        session.wait_for_panel()
+        tinted, entries = expected_preview(session, expected_palette(session))
+        screen = session.screen()
+        self.assertEqual(screen.crop((0, 0, 300, 450)).tobytes(), tinted.tobytes())
+        # The strip up to its last column, 6 x 6 cells 5 apart, each over the
+        # ones before; the "<" marker stands right of it.
+        strip = Image.new("RGB", (61, 580))
+        for r, row in enumerate(gradient_rows(session)):
+            for c, colour in enumerate(row):
+                strip.paste(colour, (5 * c, 5 * r, 5 * c + 6, min(5 * r + 6, 580)))
+        self.assertEqual(screen.crop((725, 15, 786, 595)).tobytes(), strip.tobytes())
+        untinted = expected_preview(session, entries)[0].tobytes()
+        self.assertNotEqual(untinted, tinted.tobytes())
+        session.press_until("Tab", "the untinted preview",
+                            lambda: session.screen().crop((0, 0, 300, 450)).tobytes() == untinted)
+        session.wait_until("the tinted preview", lambda: session.screen().crop(
+            (0, 0, 300, 450)).tobytes() == tinted.tobytes())
+        self.assertEqual(session.quit(), 0)
+
+    def test_the_export_shows_its_progress_and_esc_cuts_it_short(self):
+        def make_long_gif(folder):
+            sample = Path(folder, "sample_bg2.gif").read_bytes()
+            Path(folder, "long.gif").write_bytes(repeat_frames(sample, 1000))
+
+        session = self.start(["long.gif", "-zoom=1000", "-pcx", "-quiet"], prepare=make_long_gif)
+        session.wait_for_panel()
+        state = os.path.join(session.folder, STATE_FILE)
+        session.xdotool("key", "s")
+
+        def note_while_exporting():
+            note = session.screen().crop((50, 470, 300, 490))
+            return WHITE in note.getdata() and not os.path.exists(state) and note.tobytes()
+
+        # Two different progress lines, both before the export ended.
+        first = session.wait_until("the progress line", note_while_exporting)
+        session.wait_until("the progress line drawn anew",
+                           lambda: note_while_exporting() not in (False, first))
+        session.xdotool("key", "Escape")
+        session.wait_until("the saved state", lambda: os.path.exists(state))
+        session.tap_until_changed("Next", STATUS_BOX)  # the window goes on
+        self.assertEqual(session.quit(), 0)
+        written = int(re.findall(r"exported (\d+) frames to", session.output())[-1])
+        self.assertLess(written, 8000)
+        self.assertEqual(sorted(f for f in os.listdir(session.folder) if f.startswith("frame")),
+                         ["frame%03d.pcx" % i for i in range(written)])
+        for i in sorted({0, written // 2, written - 1}):
+            with Image.open(os.path.join(session.folder, "frame%03d.pcx" % i)) as image:
+                image.load()
+                self.assertEqual(image.size, (800, 1120))
 
 
 if __name__ == "__main__":

@@ -21,23 +21,25 @@
 #include "palette/gradients.h"
 #include "palette/tint_slots.h"
 
-inline std::vector<unsigned int> glb_test_pauses; // pauses taken, in order
-inline std::vector<int> glb_test_releases;        // keys waited on, in order
-
 inline std::vector<uint8_t> read_bytes(const std::string &name)
 {
     std::ifstream in(name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Stands in for the keyboard handler: the key goes up once waited on.
-inline void record_release(int scancode)
+// Stands in for the keyboard callback: key k goes down or up.
+inline void set_key(int k, bool down)
 {
-    glb_test_releases.push_back(scancode);
-    key[scancode] = 0;
+    note_key_event(glb_presses, down ? k : k | 0x80);
 }
 
-// Per test: the library without a display, pauses and waits recorded, known
+// Stands in for the mouse callback: the left button goes down or up at (x, y).
+inline void set_button(int x, int y, bool down)
+{
+    note_button_event(glb_presses, down ? MOUSE_FLAG_LEFT_DOWN : MOUSE_FLAG_LEFT_UP, x, y);
+}
+
+// Per test: the library without a display, no press logged, known
 // palettes (distinct, never black, both low bits in use), a scratch directory.
 struct screen_test : ::testing::Test {
     gif_anim anim{};
@@ -71,17 +73,14 @@ struct screen_test : ::testing::Test {
         destroy_surfaces();
         for (gif_frame &frame : frames)
             destroy_bitmap(frame.bmp);
-        std::fill_n(key, KEY_MAX, 0);
-        glb_test_pauses.clear();
-        glb_test_releases.clear();
+        clear_press_log(glb_presses);
         glb_input = {};
-        glb_input.pause = [](unsigned int ms) { glb_test_pauses.push_back(ms); };
-        glb_input.wait_release = record_release;
+        glb_row_history = {};
+        glb_used_slots.clear();
         glb_view = {};
         glb_view.screen_dirty = true;
         glb_view.preview_dirty = true;
         glb_status.clock = 0;
-        mouse_b = 0;
         mouse_z = 0;
         glb_slot = 0;
         glb_frame = 0;
