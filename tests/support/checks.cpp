@@ -7,7 +7,6 @@
 #include "palette/data_set.h"
 #include "palette/global_palette.h"
 #include "palette/gradients.h"
-#include "palette/tint_slots.h"
 
 #include <algorithm>
 #include <allegro.h>
@@ -292,44 +291,29 @@ std::string run_gif_body(const uint8_t *data, size_t size)
     return problem;
 }
 
-std::string run_palshift_body(const uint8_t *data, size_t size)
-{
-    namespace fs = std::filesystem;
-    std::string dir = get_fuzz_work_dir() + "/state";
-    char old_dir[4096];
-    fs::remove_all(dir), fs::create_directory(dir), fs::create_symlink("victim", dir + "/last_palshift.bin.tmp");
-    if (!write_fuzz_file(dir + "/victim", data, 0) || !write_fuzz_file(dir + "/last_palshift.bin", data, size) ||
-        !getcwd(old_dir, sizeof old_dir) || chdir(dir.c_str()) != 0)
-        return "cannot set up " + dir;
-    load_palshift_file();
-    std::string problem;
-    for (int s = 0, row; s < BG2_SLOTS + PST_SLOTS; s++)
-        if ((row = s < BG2_SLOTS ? palshift_bg2[s] : palshift_pst[s - BG2_SLOTS]) < 0 ||
-            row >= (s < BG2_SLOTS ? bg2 : pst).gradient_rows)
-            problem = "slot " + std::to_string(s) + " holds row " + std::to_string(row);
-    save_palshift_file();
-    if (fs::file_size("victim") != 0 || !fs::is_symlink("last_palshift.bin.tmp") ||
-        fs::file_size("last_palshift.bin") != 144)
-        problem = "the save went through or removed the stale link beside it, or did not save";
-    return chdir(old_dir) == 0 ? problem : "cannot go back to " + std::string(old_dir);
-}
-
 std::string run_palette_body(const uint8_t *data, size_t size)
 {
     start_fuzz_allegro();
-    std::string path = get_fuzz_work_dir() + "/input.bmp", problem;
+    std::string path = get_fuzz_work_dir() + "/input.bmp";
     // An empty file is no palette; any other is read, short or long.
     if (!write_fuzz_file(path, data, size) || load_glb_palette(path.c_str()) != (size > 0))
         return "load_glb_palette refused a readable file, or took an empty one";
+    std::string problem;
     set_color_depth(32);
     for (const data_set *set : {&bg2, &pst}) {
         memset(gradient_table, 0x5A, sizeof gradient_table);
         bool loaded = load_cmaps(path.c_str(), set->gradient_columns, set->gradient_rows);
-        for (int r = 0; r < GRADIENT_TABLE_ROWS; r++)
-            for (int c = 0; c < GRADIENT_TABLE_COLUMNS; c++)
-                for (uint8_t value : gradient_table[r][c])
-                    if (loaded ? (r >= set->gradient_rows || c >= set->gradient_columns) && value : value != 0x5A)
-                        problem = loaded ? "a cell outside the loaded block is not black" : "a refused load wrote";
+        for (int r = 0; r < GRADIENT_TABLE_ROWS; r++) {
+            for (int c = 0; c < GRADIENT_TABLE_COLUMNS; c++) {
+                bool outside = r >= set->gradient_rows || c >= set->gradient_columns;
+                for (uint8_t value : gradient_table[r][c]) {
+                    if (loaded && outside && value != 0)
+                        problem = "a cell outside the loaded block is not black";
+                    if (!loaded && value != 0x5A)
+                        problem = "a refused load wrote";
+                }
+            }
+        }
     }
     set_color_depth(8);
     return problem;

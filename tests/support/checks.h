@@ -20,9 +20,6 @@ std::string check_gif_anim(const gif_anim *anim);
 
 // The input as a GIF file, checked as above.
 std::string run_gif_body(const uint8_t *data, size_t size);
-// The input as the state file: every row loaded in range; the save leaves a
-// stale link beside it alone, never writes through it.
-std::string run_palshift_body(const uint8_t *data, size_t size);
 // The input as palette file, and as gradient bitmap of both data sets:
 // refused untouched, or black outside the block it loads.
 std::string run_palette_body(const uint8_t *data, size_t size);
