@@ -301,7 +301,7 @@ TEST(GifLoader, TinyFramesStayWithinTheBudget)
 }
 
 // 35 bytes: a 2 x 2 screen and one image of 32514 x 32770 pixels. Only its
-// 2 x 2 corner is kept.
+// 2 x 2 corner is kept; the frame table keeps the descriptor's size.
 TEST(GifLoader, ImageFarLargerThanTheScreenKeepsOnlyTheScreen)
 {
     byte_list gif = make_gif_screen(2, 2, test_colours(0), 0);
@@ -312,6 +312,8 @@ TEST(GifLoader, ImageFarLargerThanTheScreenKeepsOnlyTheScreen)
 
     gif_anim *anim = load_gif_bytes(gif);
     ASSERT_TRUE(anim != nullptr);
+    EXPECT_EQ(anim->frames[0].w, 32514);
+    EXPECT_EQ(anim->frames[0].h, 32770);
     // Row 1 lies past the data: the fill.
     EXPECT_EQ(read_frame_pixels(anim, 0), (byte_list{1, 2, 0, 0}));
     EXPECT_EQ(check_gif_anim(anim), "");
