@@ -1,9 +1,8 @@
 // The program driven from a shell with no display: export without a window,
 // its options and their failures, paths taken from the start directory.
-#include <algorithm>
-#include <filesystem>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -17,19 +16,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const std::string state(144, '\0');
+
 // The program, its files, the state file and a bad "walk.gif"; the start
 // directory: a good "walk.gif" and a plain file "file".
 struct dirs {
     std::string prog = make_test_dir();
     std::string start = make_test_dir();
-    explicit dirs(const std::string &state)
+    std::string program = prog + "/huesmith";
+    explicit dirs(const std::string &saved = state)
     {
-        const char *files[] = {"huesmith",         "pal_bg2.bin",      "pal_pst.bin",
-                               "cmaps_bg2_12.bmp", "cmaps_pst_32.bmp", "sample_bg2.gif",
-                               "sample_pst.gif"};
+        const char *files[] = {"huesmith", "pal_bg2.bin", "pal_pst.bin", "cmaps_bg2_12.bmp",
+                               "cmaps_pst_32.bmp", "sample_bg2.gif", "sample_pst.gif"};
         for (std::string name : files)
             fs::copy_file(HUESMITH_BIN_DIR "/" + name, prog + "/" + name);
-        std::ofstream(prog + "/last_palshift.bin") << state;
+        std::ofstream(prog + "/last_palshift.bin") << saved;
         std::ofstream(prog + "/walk.gif") << "GIF";
         fs::copy_file(prog + "/sample_bg2.gif", start + "/walk.gif");
         std::ofstream(start + "/file");
@@ -39,31 +40,15 @@ struct dirs {
         fs::remove_all(prog);
         fs::remove_all(start);
     }
+    // The program run from the start directory with args.
+    shell_run run(const std::vector<std::string> &args) const
+    {
+        std::string command = program;
+        for (const std::string &arg : args)
+            command += " '" + arg + "'";
+        return run_shell(start, command);
+    }
 };
-
-struct run_result {
-    int status;
-    std::string output;
-};
-
-// The shell command run: its status and output.
-run_result run_command(const dirs &d, const std::string &command)
-{
-    int status = std::system((command + " >" + d.prog + "/out.txt 2>/dev/null").c_str());
-    run_result result;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.output = read_file(d.prog + "/out.txt");
-    return result;
-}
-
-// The program run from the start directory with no display: its status and output.
-run_result run_batch(const dirs &d, const std::vector<std::string> &args)
-{
-    std::string command = "cd " + d.start + " && env -u DISPLAY " + d.prog + "/huesmith";
-    for (const std::string &arg : args)
-        command += " '" + arg + "'";
-    return run_command(d, command);
-}
 
 // Every file in dir by name: its contents.
 std::map<std::string, std::string> read_folder(const std::string &dir)
@@ -74,8 +59,7 @@ std::map<std::string, std::string> read_folder(const std::string &dir)
     return files;
 }
 
-// text with every "<P" and "<S" spelled out: the program's and the start
-// directory.
+// text with "<P" and "<S" spelled out: the program's and the start directory.
 std::string name_dirs(std::string text, const dirs &d)
 {
     for (size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
@@ -87,18 +71,17 @@ std::string name_dirs(std::string text, const dirs &d)
     return text;
 }
 
-const std::string state(144, '\0');
-
 // A run with -quiet from the start directory: its arguments, its whole
 // output ("..." its end only), its status, the directory of the 8 frames
-// written and their size (BMP: 1078 bytes of headers and palette, then rows
-// of a multiple of four; w -1: PCX). No directory: nothing is written.
+// written and the size of each: a BMP's 1078 bytes of headers and palette
+// and its rows of a multiple of four; 0 for a PCX. No directory: nothing
+// is written.
 struct run_case {
     std::vector<std::string> args;
     std::string output;
     int status;
     std::string frames_dir;
-    int w, h;
+    size_t bmp_size;
 };
 
 TEST(CommandLine, RunsFromAShell)
@@ -108,38 +91,35 @@ TEST(CommandLine, RunsFromAShell)
     const std::string bmp = "sample_bg2.gif";
     const std::string bg2_slots = " : no slot A8 in this data set (A1..A7, B1..B21)";
     const std::string pst_slots = " : no slot B5 in this data set (A1..A4, B1..B4)";
+    const std::string rows = " : row 116 is not in the gradient table (0..115)";
+    const std::string pairs = " : expects slot:row pairs such as A2:9,B3:34";
     const std::string help = "...-help, --help, -h   this text";
+    const std::string pst = "sample_pst.gif";
     const run_case cases[] = {
-        {{bmp, "-export"}, "exported 8 frames to <P>", 0, "<P", 80, 112},
-        {{"sample_pst.gif", "-pst", "-EXPORT", "-pcx", "-zoom=1000", "-out=new/deeper"},
-         "exported 8 frames to <S/new/deeper>", 0, "<S/new/deeper", -1, 0},
+        {{bmp, "-export"}, "exported 8 frames to <P>", 0, "<P", 1078 + 80 * 112},
+        {{pst, "-pst", "-EXPORT", "-pcx", "-zoom=1000", "-out=new/deeper"},
+         "exported 8 frames to <S/new/deeper>", 0, "<S/new/deeper", 0},
         {{"walk.gif", "-export", "-ZOOM=50", "-out=."},
-         "exported 8 frames to <S>", 0, "<S", 40, 56},
-        {{"walk.gif", "-export", "-out=/proc"},
-         "...bmp>\nexported 0 frames to </proc>", 1, "", 0, 0},
+         "exported 8 frames to <S>", 0, "<S", 1078 + 40 * 56},
+        {{"walk.gif", "-export", "-out=/proc"}, "...bmp>\nexported 0 frames to </proc>", 1, "", 0},
         {{bmp, "-export", "-out=file/x"},
-         "can't create <S/file/x>\nexported 0 frames to <S/file/x>", 1, "", 0, 0},
-        {{bmp, "-zoom=0"}, bad + "zoom=0" + zoom, 1, "", 0, 0},
-        {{bmp, "-zoom=5000"}, bad + "zoom=5000" + zoom, 1, "", 0, 0},
-        {{bmp, "-tint=A8:1"}, bad + "tint=A8:1" + bg2_slots, 1, "", 0, 0},
-        {{bmp, "-tint=a1:2,B5:1", "-pst"}, bad + "tint=a1:2,B5:1" + pst_slots, 1, "", 0, 0},
-        {{bmp, "-tint=B21:116"},
-         bad + "tint=B21:116 : row 116 is not in the gradient table (0..115)", 1, "", 0, 0},
-        {{bmp, "-pst", "-tint=A4:79"},
-         bad + "tint=A4:79 : row 79 is not in the gradient table (0..78)", 1, "", 0, 0},
-        {{bmp, "-tint=A2"},
-         bad + "tint=A2 : expects slot:row pairs such as A2:9,B3:34", 1, "", 0, 0},
-        {{bmp, "-out="}, bad + "out= : no directory given", 1, "", 0, 0},
-        {{bmp, "-export", "-pcs"}, "unknown option -pcs", 1, "", 0, 0},
-        {{bmp, "-export", "recoloured/walk"}, "unexpected argument recoloured/walk", 1, "", 0, 0},
-        {{bmp, "-pcs", "-h"}, help, 0, "", 0, 0},
-        {{bmp, "--HELP"}, help, 0, "", 0, 0},
+         "can't create <S/file/x>\nexported 0 frames to <S/file/x>", 1, "", 0},
+        {{bmp, "-zoom=0"}, bad + "zoom=0" + zoom, 1, "", 0},
+        {{bmp, "-zoom=1001"}, bad + "zoom=1001" + zoom, 1, "", 0},
+        {{bmp, "-tint=A8:1"}, bad + "tint=A8:1" + bg2_slots, 1, "", 0},
+        {{bmp, "-tint=a1:2,B5:1", "-pst"}, bad + "tint=a1:2,B5:1" + pst_slots, 1, "", 0},
+        {{bmp, "-tint=B21:116"}, bad + "tint=B21:116" + rows, 1, "", 0},
+        {{bmp, "-tint=A2"}, bad + "tint=A2" + pairs, 1, "", 0},
+        {{bmp, "-out="}, bad + "out= : no directory given", 1, "", 0},
+        {{bmp, "-export", "-pcs"}, "unknown option -pcs", 1, "", 0},
+        {{bmp, "-export", "recoloured/walk"}, "unexpected argument recoloured/walk", 1, "", 0},
+        {{bmp, "-pcs", "--HELP"}, help, 0, "", 0},
     };
     for (const run_case &c : cases) {
-        dirs d(state);
+        dirs d;
         std::vector<std::string> args = c.args;
         args.push_back("-quiet");
-        run_result run = run_batch(d, args);
+        shell_run run = d.run(args);
         std::string expected = name_dirs(c.output, d) + "\n";
         SCOPED_TRACE(expected);
         EXPECT_EQ(run.status, c.status);
@@ -158,11 +138,11 @@ TEST(CommandLine, RunsFromAShell)
         }
         std::vector<std::string> frames = read_frames(name_dirs(c.frames_dir, d).substr(1));
         ASSERT_EQ(frames.size(), 8u);
-        if (c.w < 0) {
+        if (c.bmp_size == 0) {
             EXPECT_EQ(frames[0][0], '\x0A');
         } else {
             EXPECT_EQ(frames[0][0], 'B');
-            EXPECT_EQ(frames[0].size(), size_t(1078 + c.w * c.h));
+            EXPECT_EQ(frames[0].size(), c.bmp_size);
         }
     }
 }
@@ -179,17 +159,19 @@ TEST(CommandLine, TintOverridesTheSavedRowsForOneRun)
     given[4 * 35] = 78;  // pst B4
     dirs tinted(saved);
     dirs plain(given);
-    const struct {
-        std::string set, tints;
+    struct tint_run {
+        std::string set;
+        std::string tints;
         std::vector<std::string> options;
-    } runs[] = {{"bg2", "-tint=A2:9,b21:115", {"-quiet"}},
-                {"pst", "-tint=B4:78", {"-pst", "-pcx"}}};
-    for (const auto &r : runs) {
+    };
+    const tint_run runs[] = {{"bg2", "-tint=A2:9,b21:115", {"-quiet"}},
+                             {"pst", "-tint=B4:78", {"-pst", "-pcx"}}};
+    for (const tint_run &r : runs) {
         std::vector<std::string> args = {"sample_" + r.set + ".gif", "-export", "-out=" + r.set};
         args.insert(args.end(), r.options.begin(), r.options.end());
-        EXPECT_EQ(run_batch(plain, args).status, 0);
+        EXPECT_EQ(plain.run(args).status, 0);
         args.push_back(r.tints);
-        EXPECT_EQ(run_batch(tinted, args).status, 0);
+        EXPECT_EQ(tinted.run(args).status, 0);
         std::vector<std::string> frames = read_frames(tinted.start + "/" + r.set);
         EXPECT_EQ(frames.size(), 8u);
         EXPECT_EQ(frames, read_frames(plain.start + "/" + r.set)) << r.set;
@@ -201,18 +183,17 @@ TEST(CommandLine, TintOverridesTheSavedRowsForOneRun)
 // taken from: refused, nothing written. An absolute one still works.
 TEST(CommandLine, RelativeOutFromARemovedStartDirectoryIsRefused)
 {
-    dirs d(state);
-    const std::string gone = d.start + "/gone";
-    const std::string start = "mkdir " + gone + " && cd " + gone + " && rmdir " + gone;
-    const std::string program = " && env -u DISPLAY " + d.prog + "/huesmith sample_bg2.gif";
-    const std::string options = " -export -quiet -out=";
-    run_result relative = run_command(d, start + program + options + "rel");
+    dirs d;
+    const std::string lost = "mkdir gone && cd gone && rmdir ../gone && env -u DISPLAY ";
+    const std::string run = lost + d.program + " sample_bg2.gif -export -quiet -out=";
+    shell_run relative = run_shell(d.start, run + "rel");
     EXPECT_EQ(relative.status, 1);
-    EXPECT_EQ(relative.output, "bad option -out=rel : can't find the directory it is taken from\n");
+    const std::string refused = "bad option -out=rel : can't find the directory it is taken from";
+    EXPECT_EQ(relative.output, refused + "\n");
     EXPECT_FALSE(fs::exists(d.prog + "/rel"));
     EXPECT_TRUE(read_frames(d.prog).empty());
     const std::string absolute = d.start + "/abs";
-    run_result from_root = run_command(d, start + program + options + absolute);
+    shell_run from_root = run_shell(d.start, run + absolute);
     EXPECT_EQ(from_root.status, 0);
     EXPECT_EQ(from_root.output, "exported 8 frames to <" + absolute + ">\n");
 }
@@ -222,29 +203,28 @@ TEST(CommandLine, RelativeOutFromARemovedStartDirectoryIsRefused)
 // whole and one run's own, and no temporary file is left.
 TEST(CommandLine, ExportsIntoOneFolderAtOnceEachWriteWholeFiles)
 {
-    dirs d(state);
+    dirs d;
     const std::string tints[] = {"-tint=A2:9", "-tint=A2:40"};
-    const std::string program = "env -u DISPLAY " + d.prog + "/huesmith " + d.start + "/walk.gif";
-    const std::string options = " -export -quiet -zoom=1000 -out=";
+    const std::string run = d.program + " walk.gif -export -quiet -zoom=1000 -out=";
     std::map<std::string, std::string> alone[2];
-    for (int run = 0; run < 2; run++) {
-        const std::string out = d.start + "/alone" + std::to_string(run);
-        ASSERT_EQ(run_command(d, program + options + out + " " + tints[run]).status, 0);
-        alone[run] = read_folder(out);
-        ASSERT_EQ(alone[run].size(), 8u);
+    for (int i = 0; i < 2; i++) {
+        const std::string out = d.start + "/alone" + std::to_string(i);
+        ASSERT_EQ(run_shell(d.start, run + out + " " + tints[i]).status, 0);
+        alone[i] = read_folder(out);
+        ASSERT_EQ(alone[i].size(), 8u);
     }
     ASSERT_NE(alone[0]["frame000.bmp"], alone[1]["frame000.bmp"]);
     const std::string shared = d.start + "/shared";
     for (int round = 0; round < 20; round++) {
-        std::string command;
-        for (int run = 0; run < 2; run++) {
-            const std::string report = d.prog + "/run" + std::to_string(run) + ".txt";
-            command += "{ " + program + options + shared + " " + tints[run] + " >" + report;
-            command += "; echo $? >>" + report + "; } & ";
+        std::string both = "cd " + d.start + "; unset DISPLAY;";
+        for (int i = 0; i < 2; i++) {
+            const std::string report = d.prog + "/run" + std::to_string(i) + ".txt";
+            both += " { " + run + shared + " " + tints[i] + " >" + report;
+            both += "; echo $? >>" + report + "; } &";
         }
-        std::system((command + "wait").c_str());
-        for (int run = 0; run < 2; run++) {
-            const std::string report = d.prog + "/run" + std::to_string(run) + ".txt";
+        std::system((both + " wait").c_str());
+        for (int i = 0; i < 2; i++) {
+            const std::string report = d.prog + "/run" + std::to_string(i) + ".txt";
             EXPECT_EQ(read_file(report), "exported 8 frames to <" + shared + ">\n0\n") << round;
         }
         std::map<std::string, std::string> files = read_folder(shared);
@@ -257,7 +237,9 @@ TEST(CommandLine, ExportsIntoOneFolderAtOnceEachWriteWholeFiles)
 }
 
 // The export run in a child with SIGINT ignored (a background job of a
-// script), ended by the signal once its first frame is in out: how it ended.
+// script), sent the signal once its first frame is in out: the raw status.
+// A run that ends before the frame appears, or by itself before the signal
+// comes, ends the wait all the same.
 int interrupt_export(const std::string &program, const std::string &gif, const std::string &out,
                      int number)
 {
@@ -272,10 +254,13 @@ int interrupt_export(const std::string &program, const std::string &gif, const s
               out_option.c_str(), nullptr);
         _exit(127);
     }
-    for (int polls = 0; polls < 60000 && !fs::exists(out + "/frame000.bmp"); polls++)
-        usleep(1000);
-    kill(pid, number);
     int raw = 0;
+    while (!fs::exists(out + "/frame000.bmp")) {
+        if (waitpid(pid, &raw, WNOHANG) == pid)
+            return raw;
+        usleep(1000); // a poll of the folder, not a wait for the export's pace
+    }
+    kill(pid, number);
     waitpid(pid, &raw, 0);
     return raw;
 }
@@ -283,10 +268,12 @@ int interrupt_export(const std::string &program, const std::string &gif, const s
 // SIGINT, SIGTERM or SIGHUP in the middle of a long export, even to a run
 // started with SIGINT ignored: the run ends by the signal, and its folder
 // holds whole frames only, no temporary file. The frame being written when
-// the signal comes varies, so each signal is sent to a few runs.
+// the signal comes varies, so each signal is sent to a few runs. A run that
+// wrote all its frames before the signal came proves nothing and is made
+// again.
 TEST(CommandLine, InterruptedExportLeavesWholeFramesOnly)
 {
-    dirs d(state);
+    dirs d;
     // 1000 frames of one pixel on a 100 x 100 screen, 250 kB files at zoom
     // 500: the export takes hundreds of times as long as its first frame.
     // Black is a colour of the palette.
@@ -296,14 +283,21 @@ TEST(CommandLine, InterruptedExportLeavesWholeFramesOnly)
         frames.push_back({i % 100, i / 100, 1, 1, {1}, 10, false, {}});
     const std::string gif = d.start + "/long.gif";
     ASSERT_TRUE(write_gif_file(gif.c_str(), 100, 100, table, frames));
+    const int numbers[] = {SIGINT, SIGTERM, SIGHUP};
+    int finished = 0;
     for (int run = 0; run < 9; run++) {
-        const int number = run % 3 == 0 ? SIGINT : run % 3 == 1 ? SIGTERM : SIGHUP;
+        const int number = numbers[run % 3];
         const std::string out = d.start + "/out" + std::to_string(run);
-        int raw = interrupt_export(d.prog + "/huesmith", gif, out, number);
+        int raw = interrupt_export(d.program, gif, out, number);
+        while (fs::exists(out) && read_folder(out).size() == 1000) {
+            finished++;
+            ASSERT_LT(finished, 5) << "the exports end before their signals";
+            fs::remove_all(out);
+            raw = interrupt_export(d.program, gif, out, number);
+        }
         ASSERT_TRUE(WIFSIGNALED(raw)) << "run " << run << " was not interrupted";
         EXPECT_EQ(WTERMSIG(raw), number);
         std::map<std::string, std::string> files = read_folder(out);
-        EXPECT_LT(files.size(), 1000u);
         for (const auto &[name, bytes] : files) {
             EXPECT_EQ(name.size(), 12u) << run << " " << name;
             EXPECT_EQ(name.substr(8), ".bmp") << run << " " << name;
