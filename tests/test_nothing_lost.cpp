@@ -31,18 +31,28 @@ bool write_file(const std::string &path, const std::string &bytes)
 // The body in a forked child that a hang ends after 20 s: its exit status
 // (-1 when it did not exit) and what it printed, through a pipe (no
 // file-size limit applies there).
-std::pair<int, std::string> run_bounded(const std::function<void()> &body)
+struct bounded_run {
+    int status;
+    std::string output;
+};
+bounded_run run_bounded(const std::function<void()> &body)
 {
     int fds[2];
     std::fflush(stdout);
     if (pipe(fds) == 0 && fork() == 0) {
-        alarm(20), dup2(fds[1], 1), close(fds[0]), body(), std::fflush(stdout);
+        alarm(20);
+        dup2(fds[1], 1);
+        close(fds[0]);
+        body();
+        std::fflush(stdout);
         _exit(0);
     }
     close(fds[1]);
-    std::string printed = read_file("/proc/self/fd/" + std::to_string(fds[0])); // to its end: the child's exit
+    // Read to its end: the child's exit.
+    std::string printed = read_file("/proc/self/fd/" + std::to_string(fds[0]));
     int raw = 0;
-    wait(&raw), close(fds[0]);
+    wait(&raw);
+    close(fds[0]);
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, printed};
 }
 
@@ -62,24 +72,32 @@ TEST_F(NothingLost, LinksAndFifosAtFrameAndStateNamesAreReplacedNotWrittenOrWait
         add_frame(i, 0, 0, 6, 4, i + 1);
     const std::string outside = "../outside_" + std::string(dir + 5) + "/";
     fs::create_directory(outside);
-    ASSERT_TRUE(write_file(outside + "victim", "keep") && write_file(outside + "hard", "keep"));
+    ASSERT_TRUE(write_file(outside + "victim", "keep"));
+    ASSERT_TRUE(write_file(outside + "hard", "keep"));
     fs::create_symlink(fs::absolute(outside + "victim"), "frame000.bmp");
     fs::create_symlink(fs::absolute(outside + "dangling"), "frame001.bmp");
     fs::create_hard_link(outside + "hard", "frame002.bmp");
-    fs::create_symlink(fs::absolute(outside + "victim"), "frame002.bmp.tmp"); // left by a killed run
-    ASSERT_EQ(mkfifo("frame003.bmp", 0644) | mkfifo("last_palshift.bin", 0644), 0);
-    auto [status, output] = run_bounded([&] {
+    // Left by a killed run.
+    fs::create_symlink(fs::absolute(outside + "victim"), "frame002.bmp.tmp");
+    ASSERT_EQ(mkfifo("frame003.bmp", 0644), 0);
+    ASSERT_EQ(mkfifo("last_palshift.bin", 0644), 0);
+    bounded_run run = run_bounded([&] {
         load_palshift_file(); // the FIFO counts as no state file
         save_all_frames(&anim, 100, export_options{});
         save_palshift_file();
     });
-    EXPECT_EQ(status, 0) << output;
-    EXPECT_EQ(output, format_export_summary(4, "") + "\n");
-    EXPECT_TRUE(read_file(outside + "victim") + read_file(outside + "hard") == "keepkeep");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output, format_export_summary(4, "") + "\n");
+    EXPECT_EQ(read_file(outside + "victim"), "keep");
+    EXPECT_EQ(read_file(outside + "hard"), "keep");
     EXPECT_FALSE(fs::exists(outside + "dangling"));
     fs::remove_all(outside);
-    for (const char *name : {"frame000.bmp", "frame001.bmp", "frame002.bmp", "frame003.bmp", "last_palshift.bin"})
-        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name)) && fs::hard_link_count(name) == 1) << name;
+    const char *replaced[] = {"frame000.bmp", "frame001.bmp", "frame002.bmp", "frame003.bmp",
+                              "last_palshift.bin"};
+    for (const char *name : replaced) {
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name))) << name;
+        EXPECT_EQ(fs::hard_link_count(name), 1u) << name;
+    }
     EXPECT_TRUE(fs::is_symlink("frame002.bmp.tmp")) << "another run's temporary file was removed";
     EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 6) << "a temporary file was left";
 }
@@ -104,40 +122,63 @@ TEST_F(NothingLost, TakenTemporaryNamesAreSkippedNotRemoved)
 // PCX too wide for its header: each frame is reported, the files of an
 // earlier export stay byte for byte, no temporary file is left, and the
 // state file is still saved when it fits.
+struct failed_save_case {
+    const char *label;
+    int w;
+    int h;
+    int zoom;
+    export_format format;
+    rlim_t file_limit;
+    rlim_t memory; // address space beyond what is in use; 0: no limit
+    std::string state_line;
+};
+
 TEST_F(NothingLost, FailedSavesKeepTheOldFilesAndGoOn)
 {
-    const struct { const char *label; int w, h, zoom, pcx; rlim_t file_limit, memory; std::string state_line; } cases[] = {
-        {"full disk", 6, 4, 100, 0, 100, 0, "can't write <last_palshift.bin>\n"},
-        {"full disk for frames", 6, 4, 100, 1, 800, 0, ""},
-        {"no memory for the file's bytes", 800, 800, 1000, 0, RLIM_INFINITY, 90 << 20, ""},
-        {"pcx over 65535 pixels wide", 6554, 4, 1000, 1, RLIM_INFINITY, 0, ""}};
-    for (const auto &c : cases) {
+    const std::string state_failed = "can't write <last_palshift.bin>\n";
+    const failed_save_case cases[] = {
+        {"full disk", 6, 4, 100, EXPORT_BMP, 100, 0, state_failed},
+        {"full disk for frames", 6, 4, 100, EXPORT_PCX, 800, 0, ""},
+        {"no memory for the file's bytes", 800, 800, 1000, EXPORT_BMP, RLIM_INFINITY, 90 << 20, ""},
+        {"pcx over 65535 pixels wide", 6554, 4, 1000, EXPORT_PCX, RLIM_INFINITY, 0, ""}};
+    for (const failed_save_case &c : cases) {
+        SCOPED_TRACE(c.label);
         if (c.memory && !ADDRESS_SPACE_LIMITS)
             continue;
         make_anim(c.w, c.h, 2);
-        add_frame(0, 0, 0, c.w, c.h, 5), add_frame(1, 1, 1, 2, 2, 6);
-        const std::string ext = c.pcx ? ".pcx" : ".bmp", names[] = {"frame000" + ext, "frame001" + ext, "last_palshift.bin"};
-        for (const std::string &name : names)
+        add_frame(0, 0, 0, c.w, c.h, 5);
+        add_frame(1, 1, 1, 2, 2, 6);
+        const std::string ext = name_export_extension(c.format);
+        const std::string frame_names[] = {"frame000" + ext, "frame001" + ext};
+        for (const std::string &name : frame_names)
             ASSERT_TRUE(write_file(name, "earlier " + name));
-        auto [status, output] = run_bounded([&] {
+        ASSERT_TRUE(write_file("last_palshift.bin", "earlier state"));
+        bounded_run run = run_bounded([&] {
             signal(SIGXFSZ, SIG_IGN);
-            rlimit file = {c.file_limit, c.file_limit}, memory = {measure_address_space() + c.memory, RLIM_INFINITY};
+            rlimit file = {c.file_limit, c.file_limit};
             setrlimit(RLIMIT_FSIZE, &file);
+            rlimit memory = {measure_address_space() + c.memory, RLIM_INFINITY};
             if (c.memory)
                 setrlimit(RLIMIT_AS, &memory);
             glb_zoom = c.zoom;
-            glb_export_options.format = c.pcx ? EXPORT_PCX : EXPORT_BMP;
+            glb_export_options.format = c.format;
             set_key(KEY_S, true);
             handle_keys(&anim, bg2);
         });
-        EXPECT_EQ(status, 0) << c.label;
-        EXPECT_EQ(output, "can't save <frame000" + ext + ">\ncan't save <frame001" + ext + ">\n" + format_export_summary(0, "") + "\n" +
-                              c.state_line) << c.label;
-        for (const std::string &name : names)
-            EXPECT_EQ(read_file(name).size() == 144 ? "saved" : read_file(name),
-                      name == names[2] && c.state_line.empty() ? "saved" : "earlier " + name) << c.label;
-        EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 3) << c.label << ": a temporary file was left";
-        for (const std::string &name : names)
+        EXPECT_EQ(run.status, 0);
+        std::string expected;
+        for (const std::string &name : frame_names)
+            expected += "can't save <" + name + ">\n";
+        expected += format_export_summary(0, "") + "\n" + c.state_line;
+        EXPECT_EQ(run.output, expected);
+        for (const std::string &name : frame_names)
+            EXPECT_EQ(read_file(name), "earlier " + name);
+        if (c.state_line.empty())
+            EXPECT_EQ(read_file("last_palshift.bin").size(), 144u);
+        else
+            EXPECT_EQ(read_file("last_palshift.bin"), "earlier state");
+        EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 3) << "a temporary file was left";
+        for (const std::string &name : frame_names)
             fs::remove(name);
     }
 }
@@ -155,7 +196,7 @@ TEST_F(NothingLost, HugeScreenIsRefusedBeforeItsPagesAreTouched)
             append_gif_image(gif, i, 0, 1, 1, {}, 2, {1});
         gif.push_back(0x3B);
         ASSERT_TRUE(write_file("huge.gif", std::string(gif.begin(), gif.end())));
-        auto [status, output] = run_bounded([&] {
+        bounded_run run = run_bounded([&] {
             rlimit limit = {measure_address_space() + (rlim_t(7) << 28), RLIM_INFINITY};
             setrlimit(RLIMIT_AS, &limit);
             gif_anim *anim = load_gif_anim("huge.gif");
@@ -163,69 +204,110 @@ TEST_F(NothingLost, HugeScreenIsRefusedBeforeItsPagesAreTouched)
             getrusage(RUSAGE_SELF, &usage);
             _exit((anim ? 1 : 0) | (usage.ru_maxrss > (256 << 10) ? 2 : 0));
         });
-        EXPECT_EQ(status, 0) << "65535 x " << h << ": 1 loaded, 2 touched 256 MiB";
+        EXPECT_EQ(run.status, 0) << "65535 x " << h << ": 1 loaded, 2 touched 256 MiB";
     }
 }
 
-// An 8-bit BMP of 12 x 20 pixels, index (x / 2 + y) % 16, with 16 colours
-// whose low bits are in use: raw rows, or RLE8 as an image editor writes it
-// (rows from the bottom, odd ones given pixel by pixel, even ones as runs
-// of two, an end mark after each row and after the last), or the RLE8 data
-// given.
-std::string make_paletted_bmp(bool rle, std::vector<uint8_t> data = {})
+// Palette index (x / 2 + y) % 16 of the gradient bitmap's pixel x, y.
+uint8_t make_index(int x, int y)
 {
-    std::string out = "BM";
-    bool made = data.empty();
-    for (int y = 19; y >= 0 && made; y--) {
-        if (rle && y % 2)
+    return uint8_t((x / 2 + y) % 16);
+}
+
+// The 12 x 20 gradient bitmap's rows in RLE8 as an image editor writes it:
+// from the bottom, odd rows given pixel by pixel, even ones as runs of two,
+// an end mark after each row and after the last.
+std::vector<uint8_t> make_rle_rows()
+{
+    std::vector<uint8_t> data;
+    for (int y = 19; y >= 0; y--) {
+        if (y % 2 == 1) {
             data.insert(data.end(), {0, 12});
-        for (int x = 0; x < 12; x += (rle && y % 2 == 0) ? 2 : 1)
-            rle && y % 2 == 0 ? data.insert(data.end(), {2, uint8_t((x / 2 + y) % 16)})
-                              : data.insert(data.end(), uint8_t((x / 2 + y) % 16));
-        if (rle)
-            data.insert(data.end(), {0, 0});
+            for (int x = 0; x < 12; x++)
+                data.push_back(make_index(x, y));
+        } else {
+            for (int x = 0; x < 12; x += 2)
+                data.insert(data.end(), {2, make_index(x, y)});
+        }
+        data.insert(data.end(), {0, 0});
     }
-    if (rle && made)
-        data.insert(data.end(), {0, 1});
-    // File and info headers; one planes, eight bits a pixel.
-    for (uint32_t v : {uint32_t(54 + 64 + data.size()), 0u, 54u + 64, 40u, 12u, 20u, 0x80001u, uint32_t(rle),
-                       uint32_t(data.size()), 0u, 0u, 16u, 0u})
+    data.insert(data.end(), {0, 1});
+    return data;
+}
+
+// An 8-bit RLE8 BMP of 12 x 20 pixels around the data, with 16 colours
+// whose low bits are in use: blue i * 5 + 2, green 255 - i * 8, red
+// i * 16 + 3.
+std::string make_paletted_bmp(const std::vector<uint8_t> &data)
+{
+    const uint32_t size = uint32_t(data.size());
+    // The file header's size, reserved and data offset; the info header's
+    // size, width, height, one plane and eight bits, compression, data size,
+    // resolutions, colours used and important.
+    const uint32_t fields[] = {54 + 64 + size, 0, 54 + 64, 40, 12, 20, 0x80001, 1, size,
+                               0, 0, 16, 0};
+    std::string out = "BM";
+    for (uint32_t field : fields) {
         for (int k = 0; k < 4; k++)
-            out.push_back(char(v >> (8 * k)));
+            out.push_back(char(field >> (8 * k)));
+    }
     for (int i = 0; i < 16; i++)
         out += {char(i * 5 + 2), char(255 - i * 8), char(i * 16 + 3), 0};
-    out.insert(out.end(), data.begin(), data.end());
+    out.append(data.begin(), data.end());
     return out;
 }
 
-TEST_F(NothingLost, PalettedAndRunCodedGradientsLoadExactlyMalformedRunsFifosAndDirectoriesDoNot)
+struct bad_runs {
+    const char *label;
+    std::vector<uint8_t> data;
+};
+
+TEST_F(NothingLost, RunCodedGradientsLoadExactlyMalformedRunsFifosAndDirectoriesDoNot)
 {
-    for (bool rle : {false, true}) {
-        ASSERT_TRUE(write_file("g.bmp", make_paletted_bmp(rle)) && load_cmaps("g.bmp", 12, 20)) << rle;
-        for (int r = 0; r < 20; r++)
-            for (int c = 0, i = r % 16; c < 12; c++, i = (c / 2 + r) % 16)
-                ASSERT_EQ(gradient_table[r][c][0] << 16 | gradient_table[r][c][1] << 8 | gradient_table[r][c][2],
-                          (i * 16 + 3) << 16 | (255 - i * 8) << 8 | (i * 5 + 2)) << rle << " " << r << "," << c;
+    ASSERT_TRUE(write_file("g.bmp", make_paletted_bmp(make_rle_rows())));
+    ASSERT_TRUE(load_cmaps("g.bmp", 12, 20));
+    for (int r = 0; r < 20; r++) {
+        for (int c = 0; c < 12; c++) {
+            int i = make_index(c, r);
+            SCOPED_TRACE(testing::Message() << r << "," << c);
+            ASSERT_EQ(gradient_table[r][c][0], i * 16 + 3);
+            ASSERT_EQ(gradient_table[r][c][1], 255 - i * 8);
+            ASSERT_EQ(gradient_table[r][c][2], i * 5 + 2);
+        }
     }
     std::vector<uint8_t> past_image(2 * 21, 0); // 21 row ends
     past_image.insert(past_image.end(), {0, 1});
-    const struct { const char *label; std::vector<uint8_t> data; } malformed[] = {
-        {"run past the row", {12, 1, 1, 1, 0, 1}}, {"move past the row", {0, 2, 13, 0, 0, 1}},
-        {"pixel-by-pixel run past the row", {0, 13, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 1}},
-        {"row ends past the image", past_image}, {"no end mark", {12, 1, 0, 0}}};
-    for (const auto &m : malformed)
-        EXPECT_FALSE(write_file("g.bmp", make_paletted_bmp(true, m.data)) && load_cmaps("g.bmp", 12, 20)) << m.label;
-    std::string cut = make_paletted_bmp(true).substr(0, 47); // the info header cut, the data offset 0
+    std::vector<uint8_t> long_literal = {0, 13};
+    long_literal.insert(long_literal.end(), 13, 1);
+    long_literal.insert(long_literal.end(), {0, 0, 0, 0, 1});
+    const bad_runs malformed[] = {
+        {"run past the row", {12, 1, 1, 1, 0, 1}},
+        {"move past the row", {0, 2, 13, 0, 0, 1}},
+        {"pixel-by-pixel run past the row", long_literal},
+        {"row ends past the image", past_image},
+        {"no end mark", {12, 1, 0, 0}}};
+    for (const bad_runs &m : malformed) {
+        ASSERT_TRUE(write_file("g.bmp", make_paletted_bmp(m.data)));
+        EXPECT_FALSE(load_cmaps("g.bmp", 12, 20)) << m.label;
+    }
+    // The info header cut, the data offset 0.
+    std::string cut = make_paletted_bmp(make_rle_rows()).substr(0, 47);
     cut[10] = 0;
-    EXPECT_FALSE(write_file("g.bmp", cut) && load_cmaps("g.bmp", 12, 20)) << "cut header";
-    std::string far = make_paletted_bmp(false);
-    far[13] = 0x3D; // a data offset of a gigabyte: that much colour table to read
-    ASSERT_TRUE(mkfifo("fifo.bmp", 0644) == 0 && write_file("far.bmp", far));
-    EXPECT_EQ(run_bounded([] {
-        _exit(load_cmaps("fifo.bmp", 12, 20) || load_cmaps("far.bmp", 12, 20) || load_glb_palette("fifo.bmp") ||
-              load_glb_palette(".") ? 1 : 0);
-    }).first, 0);
-    remove("fifo.bmp"), remove("g.bmp"), remove("far.bmp");
+    ASSERT_TRUE(write_file("g.bmp", cut));
+    EXPECT_FALSE(load_cmaps("g.bmp", 12, 20)) << "cut header";
+    // A data offset of a gigabyte: that much colour table to read.
+    std::string far = make_paletted_bmp(make_rle_rows());
+    far[13] = 0x3D;
+    ASSERT_TRUE(write_file("far.bmp", far));
+    ASSERT_EQ(mkfifo("fifo.bmp", 0644), 0);
+    bounded_run run = run_bounded([] {
+        bool loaded = load_cmaps("fifo.bmp", 12, 20);
+        loaded = loaded || load_cmaps("far.bmp", 12, 20);
+        loaded = loaded || load_glb_palette("fifo.bmp");
+        loaded = loaded || load_glb_palette(".");
+        _exit(loaded ? 1 : 0);
+    });
+    EXPECT_EQ(run.status, 0);
 }
 
 } // namespace

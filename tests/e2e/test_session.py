@@ -17,17 +17,15 @@ from PIL import Image
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from xsession import (STATE_FILE, STATUS_BOX, WHITE, Session, copy_program,  # noqa: E402
-                      find_slot_y, read_panel, start_xvfb, write_state)
+                      start_xvfb, write_state)
 
 BUILD_DIR = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 
-# The bg2 set: gradient columns and rows, swatch step, entries copied from
-# the palette, x of the "<" marker, (first entry, colours) of every slot.
+# The bg2 set: gradient columns and rows, entries copied from the palette,
+# (first entry, colours) of every slot.
 COLUMNS = 12
 ROWS = 116
-STEP = 5
 COPIED = range(1, 4)
-MARKER_X = 787
 SLOTS = [(4 + 12 * i, 12) for i in range(7)] + [(32 + 8 * j, 8) for j in range(7, 28)]
 # The panel value each key moves (0 the slot, 1 the row) and which way.
 KEY_MOVES = {"Down": (0, 1), "Up": (0, -1), "Right": (1, 1), "Left": (1, -1)}
@@ -117,60 +115,22 @@ class EndToEnd(unittest.TestCase):
             steps = [abs(a[at] - b[at]) for k, b, a in session.changes if k == key]
             self.assertIn(1, steps, session.changes)
         session.save()
-        self.check_screen(session.screen(), session, 1, 1)
         self.assertEqual(session.quit(), 0, session.output()[-400:])
         self.assertEqual(session.read_state(), ([0, 1] + [0] * 26, [0] * 8))
-        self.check_exported_frames(session)
-
-    def check_exported_frames(self, session):
         frames = int(re.search(r"num_frames   = (\d+)\n", session.output()).group(1))
         names = ["frame%03d.bmp" % i for i in range(frames)]
+        written = sorted(f for f in os.listdir(session.folder) if f.startswith("frame"))
+        self.assertEqual(written, names)
+        # The same choices exported with no display at the window's first
+        # zoom: the same bytes.
         gif = Path(session.folder, "sample_bg2.gif").read_bytes()
         w, h = struct.unpack("<HH", gif[6:10])
         fits = [z for z in range(10, 1000, 10) if w * z // 100 < 300 and h * z // 100 < 450]
-        zoom = max(fits)
-        palette = expected_palette(session)
-        flat = [v for colour in palette for v in colour]
-        for name in names:
-            image = Image.open(os.path.join(session.folder, name))
-            self.assertEqual(image.mode, "P")
-            self.assertEqual(image.size, (zoom * w // 100, zoom * h // 100))
-            self.assertEqual(image.getpalette()[:768], flat)
-            # Each frame stands alone on index 0, which fills its corners;
-            # the figure's black outlines keep an entry of their own.
-            self.assertEqual(image.getpixel((0, 0)), 0)
-            self.assertIn(palette.index((0, 0, 0)), image.getdata())
-        written = sorted(f for f in os.listdir(session.folder) if f.startswith("frame"))
-        self.assertEqual(written, names)
-        # The same choices exported with no display: the same bytes.
         batch = "cd %s && DISPLAY= ./huesmith sample_bg2.gif -export -quiet -out=batch -zoom=%d"
-        os.system(batch % (session.folder, zoom))
+        os.system(batch % (session.folder, max(fits)))
         for name in names:
             window = Path(session.folder, name).read_bytes()
             self.assertEqual(Path(session.folder, "batch", name).read_bytes(), window, name)
-
-    def check_screen(self, screen, session, slot, row):
-        gradients = gradient_rows(session)
-        # The gradient strip at (725, 15): one cell per row and column.
-        for r in (0, 1, ROWS // 2, ROWS - 1):
-            for c in (0, COLUMNS // 2, COLUMNS - 1):
-                xy = (725 + c * STEP, 15 + r * 5)
-                self.assertEqual(screen.getpixel(xy), gradients[r][c])
-
-        def has_white(x0, y0, x1, y1):
-            return WHITE in screen.crop((x0, y0, x1, y1)).getdata()
-
-        # "-->" on the selected slot's line, ">" and "<" around its row only.
-        self.assertEqual(read_panel(screen, "bg2"), (slot, row))
-        y = find_slot_y("bg2", slot)
-        self.assertTrue(has_white(300, y, 310, y + 8))
-        self.assertTrue(has_white(MARKER_X, 5 * row + 14, MARKER_X + 8, 5 * row + 22))
-        self.assertFalse(has_white(MARKER_X, 0, MARKER_X + 8, 5 * row + 12))
-        self.assertFalse(has_white(MARKER_X, 5 * row + 24, MARKER_X + 8, 600))
-        # Status lines at (50, 450) and (50, 460); the help's undo line at y 530.
-        self.assertTrue(has_white(50, 450, 130, 458))
-        self.assertTrue(has_white(50, 460, 130, 468))
-        self.assertTrue(has_white(10, 530, 300, 538))
 
     def test_full_session_under_valgrind_loses_nothing(self):
         log = tempfile.NamedTemporaryFile(prefix="huesmith-valgrind-", delete=False).name
