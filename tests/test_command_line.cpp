@@ -24,13 +24,13 @@ struct dirs {
     std::string prog = make_test_dir();
     std::string start = make_test_dir();
     std::string program = prog + "/huesmith";
-    explicit dirs(const std::string &saved = state)
+    dirs()
     {
         const char *files[] = {"huesmith", "pal_bg2.bin", "pal_pst.bin", "cmaps_bg2_12.bmp",
                                "cmaps_pst_32.bmp", "sample_bg2.gif", "sample_pst.gif"};
         for (std::string name : files)
             fs::copy_file(HUESMITH_BIN_DIR "/" + name, prog + "/" + name);
-        std::ofstream(prog + "/last_palshift.bin") << saved;
+        std::ofstream(prog + "/last_palshift.bin") << state;
         std::ofstream(prog + "/walk.gif") << "GIF";
         fs::copy_file(prog + "/sample_bg2.gif", start + "/walk.gif");
         std::ofstream(start + "/file");
@@ -96,7 +96,7 @@ TEST(CommandLine, RunsFromAShell)
     const std::string help = "...-help, --help, -h   this text";
     const std::string pst = "sample_pst.gif";
     const run_case cases[] = {
-        {{bmp, "-export"}, "exported 8 frames to <P>", 0, "<P", 1078 + 80 * 112},
+        {{bmp, "-export", "-tint=A2:9"}, "exported 8 frames to <P>", 0, "<P", 1078 + 80 * 112},
         {{pst, "-pst", "-EXPORT", "-pcx", "-zoom=1000", "-out=new/deeper"},
          "exported 8 frames to <S/new/deeper>", 0, "<S/new/deeper", 0},
         {{"walk.gif", "-export", "-ZOOM=50", "-out=."},
@@ -145,38 +145,6 @@ TEST(CommandLine, RunsFromAShell)
             EXPECT_EQ(frames[0].size(), c.bmp_size);
         }
     }
-}
-
-// Rows given with -tint export as the same rows saved would (each row gives
-// its own palette), and are not saved.
-TEST(CommandLine, TintOverridesTheSavedRowsForOneRun)
-{
-    std::string saved = state;
-    saved[4] = 5; // bg2 A2
-    std::string given = state;
-    given[4] = 9;        // bg2 A2
-    given[4 * 27] = 115; // bg2 B21
-    given[4 * 35] = 78;  // pst B4
-    dirs tinted(saved);
-    dirs plain(given);
-    struct tint_run {
-        std::string set;
-        std::string tints;
-        std::vector<std::string> options;
-    };
-    const tint_run runs[] = {{"bg2", "-tint=A2:9,b21:115", {"-quiet"}},
-                             {"pst", "-tint=B4:78", {"-pst", "-pcx"}}};
-    for (const tint_run &r : runs) {
-        std::vector<std::string> args = {"sample_" + r.set + ".gif", "-export", "-out=" + r.set};
-        args.insert(args.end(), r.options.begin(), r.options.end());
-        EXPECT_EQ(plain.run(args).status, 0);
-        args.push_back(r.tints);
-        EXPECT_EQ(tinted.run(args).status, 0);
-        std::vector<std::string> frames = read_frames(tinted.start + "/" + r.set);
-        EXPECT_EQ(frames.size(), 8u);
-        EXPECT_EQ(frames, read_frames(plain.start + "/" + r.set)) << r.set;
-    }
-    EXPECT_EQ(read_file(tinted.prog + "/last_palshift.bin"), saved);
 }
 
 // Started from a directory removed since, a relative -out= has nothing to be

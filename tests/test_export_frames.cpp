@@ -186,20 +186,12 @@ TEST_F(ExportTest, PatchesWriteAtTheTableOrLeaveOddFilesAlone)
     }
 }
 
-// A directory where a frame's file goes is reported and the next frame still written. S with a
-// canvas too big to make writes nothing, says so, shows the summary as the status note for two
-// seconds, and still saves the state and waits for the key to go up.
-TEST_F(ExportTest, UnwritableFrameIsSkippedAndTooBigACanvasWritesNothing)
+// S with a canvas too big to make writes nothing, says so, shows the summary as the status note
+// for two seconds, and still saves the state and waits for the key to go up.
+TEST_F(ExportTest, TooBigACanvasWritesNothingAndSaysSo)
 {
     make_anim(6, 4, 2);
-    ASSERT_EQ(mkdir("frame000.bmp", 0755), 0);
-    testing::internal::CaptureStdout();
-    save_all_frames(&anim, 100, export_options{});
     std::string summary = " frames to <" + std::filesystem::current_path().string() + ">\n";
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "can't save <frame000.bmp>\nexported 1" + summary);
-    EXPECT_EQ(read_bytes("frame001.bmp").size(), 1078u + 8 * 4);
-
     anim.w = 30000;
     anim.h = 30000;
     glb_zoom = 1000;
