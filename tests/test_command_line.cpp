@@ -113,7 +113,8 @@ TEST(CommandLine, RunsFromAShell)
         {{bmp, "-out="}, bad + "out= : no directory given", 1, "", 0},
         {{bmp, "-export", "-pcs"}, "unknown option -pcs", 1, "", 0},
         {{bmp, "-export", "recoloured/walk"}, "unexpected argument recoloured/walk", 1, "", 0},
-        {{bmp, "-pcs", "--HELP"}, help, 0, "", 0},
+        {{bmp, "-pcs", "-h"}, help, 0, "", 0},
+        {{bmp, "--HELP"}, help, 0, "", 0},
     };
     for (const run_case &c : cases) {
         dirs d;

@@ -118,7 +118,8 @@ TEST(Install, RunsThroughPathAndThroughALinkAsDrawn)
 // bits away proves nothing); as anyone else, the folder without its write
 // bits. Frames go to the start directory; the choices come from the state
 // directory, as the same file named by -state= (from the start directory)
-// gives them, and as -tint gives the same rows over a state of row 0s.
+// gives them, and as -tint gives the same rows over a state of row 0s, with
+// either data set.
 TEST(Install, ReadOnlyCopyWritesToTheStartDirectoryAndReadsTheStateDirectory)
 {
     installed_copy copy;
@@ -128,8 +129,9 @@ TEST(Install, ReadOnlyCopyWritesToTheStartDirectoryAndReadsTheStateDirectory)
         user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     else
         chmod(copy.lib.c_str(), 0555);
-    std::string program = user + "env HOME=/nonexistent XDG_STATE_HOME='" + copy.start + "/xdg' ";
-    program += copy.through_path() + "walk.gif -export ";
+    std::string runner = user + "env HOME=/nonexistent XDG_STATE_HOME='" + copy.start + "/xdg' ";
+    runner += copy.through_path();
+    std::string program = runner + "walk.gif -export ";
 
     shell_run first = run_shell(copy.start, program);
     EXPECT_EQ(first.status, 0);
@@ -142,6 +144,7 @@ TEST(Install, ReadOnlyCopyWritesToTheStartDirectoryAndReadsTheStateDirectory)
     std::ofstream(copy.start + "/zero.bin") << state;
     state[4] = 9;        // A2
     state[4 * 27] = 115; // B21
+    state[4 * 35] = 78;  // pst B4
     std::ofstream(copy.start + "/xdg/huesmith/last_palshift.bin") << state;
     std::ofstream(copy.start + "/same.bin") << state;
     EXPECT_EQ(run_shell(copy.start, program + "-out=x").status, 0);
@@ -153,6 +156,11 @@ TEST(Install, ReadOnlyCopyWritesToTheStartDirectoryAndReadsTheStateDirectory)
     EXPECT_TRUE(frames == read_frames(copy.start + "/y"));
     EXPECT_TRUE(frames == read_frames(copy.start + "/t"));
     EXPECT_TRUE(frames != read_frames(copy.start));
+    std::string pst = runner + "sample_pst.gif -pst -pcx -export -out=";
+    EXPECT_EQ(run_shell(copy.start, pst + "px").status, 0);
+    EXPECT_EQ(run_shell(copy.start, pst + "pt -state=zero.bin -tint=B4:78").status, 0);
+    EXPECT_EQ(read_frames(copy.start + "/px").size(), 8u);
+    EXPECT_TRUE(read_frames(copy.start + "/px") == read_frames(copy.start + "/pt"));
 }
 
 // Each bad line of a variants file is named by its number, with what is wrong.

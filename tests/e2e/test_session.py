@@ -217,7 +217,11 @@ class EndToEnd(unittest.TestCase):
             session.wait_until(keys, lambda: session.panel() == (7, shown))
         session.save()
         self.assertEqual(session.read_state(), (rows, [0] * 8))
+        # A change after S is not saved by Esc.
+        session.xdotool("key", "ctrl+y")
+        session.wait_until("ctrl+y", lambda: session.panel() == (7, 40))
         self.assertEqual(session.quit(), 0)
+        self.assertEqual(session.read_state(), (rows, [0] * 8))
 
     def test_tab_untints_the_preview_and_without_new_keys_it_and_the_strip_are_as_ever(self):
         rows = [1, 12, 35, 51] + [9] * 24
