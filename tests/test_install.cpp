@@ -169,7 +169,6 @@ TEST(Install, VariantLinesRefusedWithTheirNumber)
     std::vector<variant> v;
     std::string error;
     const char *bad[][2] = {
-        {"red A3:35", "bad variant line 1 : expects NAME: A2:9,B3:34"},
         {"\n# c\nok: A1:1\n../up: A1", "bad variant line 4 : the name \"../up\" is no folder"},
         {"a: A1:1\n#\na: A1:2", "bad variant line 3 : a is already the name of line 1"},
         {"x: A1:116", "bad variant line 1 : row 116 is not in the gradient table (0..115)"}};

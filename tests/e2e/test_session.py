@@ -1,13 +1,15 @@
 """huesmith used as a person would: a real window under Xvfb, keys pressed
 with xdotool, each key's effect waited on in the panel, and then what the
-program wrote is read back: its output, the exported frames (decoded by
-Pillow), the state file and a screenshot."""
+program wrote is read back: its output, the exported frames, the state file
+and the screen. Also the installed copy in a window, and the demo that
+`make run` runs without a display."""
 
 import os
 import re
 import shutil
 import signal
 import struct
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -15,9 +17,10 @@ from pathlib import Path
 
 from PIL import Image
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from xsession import (STATE_FILE, STATUS_BOX, WHITE, Session, copy_program,  # noqa: E402
-                      start_xvfb, write_state)
+SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
+from xsession import (DEMO, STATE_FILE, STATUS_BOX, WHITE, Session,  # noqa: E402
+                      copy_program, read_panel, read_state, start_xvfb, write_state)
 
 BUILD_DIR = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
 
@@ -73,6 +76,11 @@ def expected_preview(session, colours):
     return image, entries
 
 
+def list_files(folder):
+    files = [entry for entry in os.scandir(folder) if entry.is_file()]
+    return {entry.name: (entry.stat().st_mtime_ns, entry.stat().st_size) for entry in files}
+
+
 def repeat_frames(gif, times):
     """The GIF with its frames, from the first control block on, repeated."""
     table = 3 << ((gif[10] & 7) + 1) if gif[10] & 0x80 else 0
@@ -100,6 +108,12 @@ class EndToEnd(unittest.TestCase):
         session = Session(self.display, folder, args, wrapper)
         self.addCleanup(session.stop)
         return session
+
+    def make_dir(self, prefix, mode):
+        folder = tempfile.mkdtemp(prefix=prefix)
+        os.chmod(folder, mode)
+        self.addCleanup(shutil.rmtree, folder, True)
+        return folder
 
     def test_keys_choose_what_s_exports_and_what_the_screen_shows(self):
         session = self.start(["sample_bg2.gif"])
@@ -278,6 +292,67 @@ class EndToEnd(unittest.TestCase):
             with Image.open(os.path.join(session.folder, "frame%03d.pcx" % i)) as image:
                 image.load()
                 self.assertEqual(image.size, (800, 1120))
+
+    def test_installed_read_only_copy_saves_to_the_start_and_state_directories(self):
+        # Started through a link by a user who cannot write its folder: it
+        # starts from the installed choices, and S saves the frames in the
+        # start directory and the choices in the state directory.
+        root = self.make_dir("huesmith-install-", 0o755)
+        start = self.make_dir("huesmith-start-", 0o777)
+        subprocess.run(["cmake", "--install", BUILD_DIR, "--prefix", "/usr/hs"],
+                       env=dict(os.environ, DESTDIR=root), check=True, stdout=subprocess.DEVNULL)
+        lib = os.path.join(root, "usr/hs/lib/huesmith")
+        installed = sorted(os.listdir(lib))
+        # Root writes anywhere whatever the modes say: it runs the program
+        # as an unprivileged user instead; anyone else loses the write bits.
+        user = []
+        if os.geteuid() == 0:
+            user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+        else:
+            os.chmod(lib, 0o555)
+            self.addCleanup(os.chmod, lib, 0o755)
+        os.symlink(os.path.join(root, "usr/hs/bin/huesmith"), os.path.join(start, "huesmith"))
+        state_home = os.path.join(start, "xdg")
+        wrapper = user + ["env", "-C", start, "HOME=/nonexistent", "XDG_STATE_HOME=" + state_home]
+        session = Session(self.display, start, ["sample_bg2.gif"], wrapper)
+        self.addCleanup(session.stop)
+        self.assertEqual(session.wait_for_panel(), (0, 1))  # A1 on its drawn row
+        session.move_to(1, 20)
+        state = os.path.join(state_home, "huesmith", "last_palshift.bin")
+        session.press_until("s", "the saved state", lambda: os.path.exists(state))
+        self.assertEqual(session.quit(), 0, session.output()[-400:])
+        bg2, pst = read_state(state)
+        self.assertEqual(bg2[:4], [1, 20, 35, 74])
+        self.assertEqual(pst, [1, 8, 31, 57, 28, 29, 22, 24])
+        self.assertIn("frames go to <%s>, choices to <%s>\n" % (start, state), session.output())
+        frames = sorted(name for name in os.listdir(start) if name.startswith("frame"))
+        self.assertEqual(frames, ["frame%03d.bmp" % i for i in range(8)])
+        self.assertEqual(sorted(os.listdir(lib)), installed)
+
+    def test_make_run_without_a_display_runs_the_demo(self):
+        # The README's first command, run as make runs it: it ends well,
+        # leaves the build folder as it was and leaves its frames, state and
+        # screenshot where it says.
+        before = list_files(BUILD_DIR)
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        done = subprocess.run(["bash", "tools/run_sample.sh", BUILD_DIR, "sample_bg2.gif"],
+                              cwd=SOURCE_DIR, env=env, timeout=500, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        output = done.stdout.decode("latin-1")
+        folder = re.search(r"(/\S+/huesmith-demo-[^/\s]+)", output + " /.../huesmith-demo-none")[1]
+        self.addCleanup(shutil.rmtree, folder, True)
+        self.assertEqual(done.returncode, 0, output)
+        self.assertIn("Screenshot:      %s/screenshot.png\n" % folder, output)
+        self.assertEqual(list_files(BUILD_DIR), before)
+        frames = sorted(f for f in os.listdir(folder) if re.fullmatch(r"frame\d\d\d\.bmp", f))
+        self.assertEqual(len(frames), 8, output)
+        self.assertIn(os.path.join(folder, frames[0]), output)
+        rows = list(DEMO["bg2"]["rows"])
+        for slot, row in DEMO["bg2"]["moves"]:
+            rows[slot] = row
+        self.assertEqual(read_state(os.path.join(folder, STATE_FILE)), (rows, [0] * 8))
+        screen = Image.open(os.path.join(folder, "screenshot.png")).convert("RGB")
+        self.assertEqual(read_panel(screen, "bg2"), DEMO["bg2"]["moves"][-1])
 
 
 if __name__ == "__main__":
