@@ -253,11 +253,11 @@ TEST(CommandLine, InterruptedExportLeavesWholeFramesOnly)
     const std::string gif = d.start + "/long.gif";
     ASSERT_TRUE(write_gif_file(gif.c_str(), 100, 100, table, frames));
     const int numbers[] = {SIGINT, SIGTERM, SIGHUP};
-    int finished = 0;
     for (int run = 0; run < 9; run++) {
         const int number = numbers[run % 3];
         const std::string out = d.start + "/out" + std::to_string(run);
         int raw = interrupt_export(d.program, gif, out, number);
+        int finished = 0;
         while (fs::exists(out) && read_folder(out).size() == 1000) {
             finished++;
             ASSERT_LT(finished, 5) << "the exports end before their signals";
