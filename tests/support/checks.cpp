@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <allegro.h>
+#include <png.h>
 #include <cerrno>
+#include <csetjmp>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -30,6 +32,27 @@ byte_list make_pixels(int w, int h, int colours, int seed)
     byte_list pixels(size_t(w) * h);
     for (size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = uint8_t((i * 7 / 3 + size_t(seed) + i / size_t(w)) % size_t(colours));
+    return pixels;
+}
+
+std::vector<gif_rgb> make_full_palette(int seed)
+{
+    std::vector<gif_rgb> palette(256);
+    for (int c = 0; c < 256; c++) {
+        palette[size_t(c)][0] = uint8_t(c * 7 + seed);
+        palette[size_t(c)][1] = uint8_t(255 - c);
+        palette[size_t(c)][2] = uint8_t(c * 3 + 1);
+    }
+    return palette;
+}
+
+byte_list make_random_indices(int w, int h, unsigned zero_share, std::mt19937 &rng)
+{
+    byte_list pixels(size_t(w) * size_t(h));
+    for (uint8_t &p : pixels) {
+        unsigned roll = rng();
+        p = roll % zero_share == 0 ? 0 : uint8_t(roll >> 8);
+    }
     return pixels;
 }
 
@@ -384,4 +407,104 @@ std::string run_lzw_body(const uint8_t *data, size_t size)
     if (got.stop != want.stop || got.ended != want.ended)
         return "the decoder leaves the parse at another place";
     return "";
+}
+// A byte cursor for the decoders' reading callbacks.
+struct memory_input {
+    const byte_list *bytes;
+    size_t at;
+};
+
+static size_t take_input(memory_input *in, uint8_t *to, size_t length)
+{
+    size_t n = std::min(in->bytes->size() - in->at, length);
+    std::memcpy(to, in->bytes->data() + in->at, n);
+    in->at += n;
+    return n;
+}
+
+static void read_png_memory(png_structp png, png_bytep to, png_size_t length)
+{
+    if (take_input(static_cast<memory_input *>(png_get_io_ptr(png)), to, length) != length)
+        png_error(png, "past the end");
+}
+
+// Header, table and transparency, then the rows of an 8-bit indexed image.
+static bool read_png_into(png_structp png, png_infop info, png_read &out)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_read_info(png, info);
+    out.w = int(png_get_image_width(png, info));
+    out.h = int(png_get_image_height(png, info));
+    bool indexed = png_get_color_type(png, info) == PNG_COLOR_TYPE_PALETTE;
+    if (png_get_bit_depth(png, info) != 8 || !indexed)
+        return false;
+    png_colorp entries = nullptr;
+    int count = 0;
+    png_get_PLTE(png, info, &entries, &count);
+    for (int c = 0; c < count; c++)
+        out.palette.push_back({entries[c].red, entries[c].green, entries[c].blue});
+    png_bytep alpha = nullptr;
+    int alpha_count = 0;
+    png_get_tRNS(png, info, &alpha, &alpha_count, nullptr);
+    out.alpha.assign(alpha, alpha + alpha_count);
+    out.pixels.resize(size_t(out.w) * size_t(out.h));
+    for (int y = 0; y < out.h; y++)
+        png_read_row(png, out.pixels.data() + size_t(y) * size_t(out.w), nullptr);
+    png_read_end(png, nullptr);
+    return true;
+}
+
+png_read read_png_bytes(const byte_list &bytes)
+{
+    png_read out{};
+    memory_input in = {&bytes, 0};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_read_fn(png, &in, read_png_memory);
+    out.ok = read_png_into(png, info, out);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return out;
+}
+
+static int read_gif_memory(GifFileType *file, GifByteType *to, int length)
+{
+    return int(take_input(static_cast<memory_input *>(file->UserData), to, size_t(length)));
+}
+
+GifFileType *slurp_gif_bytes(const byte_list &bytes)
+{
+    memory_input in = {&bytes, 0};
+    int error = 0;
+    GifFileType *file = DGifOpen(&in, read_gif_memory, &error);
+    if (file && DGifSlurp(file) == GIF_OK)
+        return file;
+    DGifCloseFile(file, &error);
+    return nullptr;
+}
+
+int find_gif_loop_count(const GifFileType *file)
+{
+    if (file->ImageCount < 1)
+        return -1;
+    const SavedImage &image = file->SavedImages[0];
+    for (int k = 0; k + 1 < image.ExtensionBlockCount; k++) {
+        const ExtensionBlock &name = image.ExtensionBlocks[k];
+        const ExtensionBlock &data = image.ExtensionBlocks[k + 1];
+        bool application = name.Function == APPLICATION_EXT_FUNC_CODE && name.ByteCount == 11;
+        if (application && std::memcmp(name.Bytes, "NETSCAPE2.0", 11) == 0 && data.ByteCount == 3)
+            return data.Bytes[1] | data.Bytes[2] << 8;
+    }
+    return -1;
+}
+
+std::vector<int> list_gif_delays(GifFileType *file)
+{
+    std::vector<int> delays;
+    for (int i = 0; i < file->ImageCount; i++) {
+        GraphicsControlBlock control = {DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
+        DGifSavedExtensionToGCB(file, i, &control);
+        delays.push_back(control.DelayTime);
+    }
+    return delays;
 }

@@ -5,12 +5,34 @@
 
 #include "gif_write.h"
 
+#include <random>
 #include <string>
 
 struct gif_anim;
 
 std::vector<gif_rgb> test_colours(int bits); // 2^bits, none for 0, unlike any earlier
 byte_list make_pixels(int w, int h, int colours, int seed); // a varied pattern below colours
+
+std::vector<gif_rgb> make_full_palette(int seed); // 256 entries, all differing, low bits in use
+// w x h random indices, one in zero_share of them 0, the others up to 255.
+byte_list make_random_indices(int w, int h, unsigned zero_share, std::mt19937 &rng);
+
+// A PNG read back by libpng; ok only for an 8-bit indexed one read whole.
+struct png_read {
+    bool ok;
+    int w, h;
+    std::vector<gif_rgb> palette;
+    byte_list alpha; // the tRNS entries
+    byte_list pixels;
+};
+png_read read_png_bytes(const byte_list &bytes);
+
+// The whole file decoded by giflib, null when it fails; DGifCloseFile it.
+GifFileType *slurp_gif_bytes(const byte_list &bytes);
+// The NETSCAPE2.0 loop count before the first image, -1 without one.
+int find_gif_loop_count(const GifFileType *file);
+// Each image's graphic control delay, 0 without one.
+std::vector<int> list_gif_delays(GifFileType *file);
 
 // load_gif_anim on the bytes, its trace on standard output dropped when quiet.
 gif_anim *load_gif_bytes(const byte_list &bytes, bool quiet = true);
