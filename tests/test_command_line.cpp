@@ -95,6 +95,7 @@ TEST(CommandLine, RunsFromAShell)
     const std::string pairs = " : expects slot:row pairs such as A2:9,B3:34";
     const std::string help = "...-help, --help, -h   this text";
     const std::string pst = "sample_pst.gif";
+    const std::string one_format = " chose the format already (one of -pcx, -png, -gif, -sheet)";
     const run_case cases[] = {
         {{bmp, "-export", "-tint=A2:9"}, "exported 8 frames to <P>", 0, "<P", 1078 + 80 * 112},
         {{pst, "-pst", "-EXPORT", "-pcx", "-zoom=1000", "-out=new/deeper"},
@@ -113,6 +114,11 @@ TEST(CommandLine, RunsFromAShell)
         {{bmp, "-out="}, bad + "out= : no directory given", 1, "", 0},
         {{bmp, "-export", "-pcs"}, "unknown option -pcs", 1, "", 0},
         {{bmp, "-export", "recoloured/walk"}, "unexpected argument recoloured/walk", 1, "", 0},
+        {{bmp, "-gif", "-pcx"}, bad + "pcx : -gif" + one_format, 1, "", 0},
+        {{bmp, "-export", "-SHEET", "-png"}, bad + "png : -SHEET" + one_format, 1, "", 0},
+        {{"walk.gif", "-gif", "-png", "-Gif"}, bad + "png : -gif" + one_format, 1, "", 0},
+        {{"walk.gif", "-export", "-gif", "-GIF", "-out=."},
+         "exported 8 frames to <S/walk_tinted.gif>", 0, "", 0},
         {{bmp, "-pcs", "-h"}, help, 0, "", 0},
         {{bmp, "--HELP"}, help, 0, "", 0},
     };

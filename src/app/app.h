@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/press_log.h"
+#include "export/export.h"
 #include "palette/row_history.h"
 
 struct gif_anim;
@@ -25,15 +26,24 @@ struct input_state {
     int progress_clock;         // glb_status.clock when the export's progress was drawn
 };
 
+// -coalesce and C: the frames shown and exported as whole screens.
+struct coalesce_state {
+    bool on;         // the whole screens are shown and exported
+    gif_anim *whole; // the loaded animation as whole screens, made when first asked for
+};
+
 extern int pcx_flag;                // 1 when -pcx was given: export PCX
 extern input_state glb_input;       // what the passes took of the keys and the mouse
 extern press_log glb_presses;       // every key and button press, logged as it happens
 extern row_history glb_row_history; // the row changes Ctrl+Z takes back
+extern coalesce_state glb_coalesce; // whether whole screens are shown, and those made
 
 // What the command line asks for.
 struct command_line {
     const char *gif_path;      // the first argument, as given
-    bool pst, pcx;             // -pst, -pcx
+    bool pst;                  // -pst
+    export_format format;      // -pcx, -gif, -png or -sheet; BMP without one
+    bool coalesce;             // -coalesce: every frame shown and exported whole
     bool batch;                // -export: export without a window, then end
     bool quiet;                // -quiet: no trace lines
     bool help;                 // -help, --help, -h
@@ -47,7 +57,8 @@ struct command_line {
 
 // Reads the options: the GIF path first, options in any case anywhere from
 // the first argument on (-pst and -pcx as always), values checked against
-// the chosen data set. False with the one line to print in error.
+// the chosen data set, one format at most. False with the one line to print
+// in error.
 bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &error);
 
 // The keys' jobs and every option, for -help.
@@ -108,6 +119,16 @@ int run_huesmith(int argc, char **argv);
 // starts and stops playback, which then moves the frame on by the clock;
 // S exports, showing its progress (Esc stops it), and saves.
 void handle_keys(gif_anim *anim, const data_set &set);
+
+// The animation the window shows and S exports: the whole screens while
+// they are on, else the animation as loaded.
+gif_anim *choose_shown_anim(gif_anim *loaded);
+// Turns whole screens on (making them from the loaded animation the first
+// time) or off; false, and off, when they cannot be made.
+bool set_coalesce(const gif_anim *loaded, bool on);
+// One line on standard error, once per run, when the animation has frames
+// drawn over earlier ones that show alone without -coalesce.
+void hint_coalesce(const gif_anim *anim);
 
 // From here on, losing the X server prints "error : lost the display" and
 // ends the process with status 1 at once.

@@ -26,6 +26,7 @@ void print_help()
         "  +, -                zoom in / out by 10 %%, by 1 %% with Shift held\n"
         "  Home                snap the zoom to the nearest hundred, or step to the next\n"
         "  Space               play / stop the frames at their own delays\n"
+        "  C                   whole frames on / off, as -coalesce\n"
         "  click               select a slot's line, or give the selected slot a strip row\n"
         "  wheel               zoom in / out\n"
         "  Ctrl+Z              undo the last gradient row change\n"
@@ -40,6 +41,13 @@ void print_help()
         "options (any case, anywhere after the file)\n"
         "  -pst                the second data set: its palette, gradients and 8 slots\n"
         "  -pcx                export PCX files instead of BMP\n"
+        "  -png                export indexed PNG files, index 0 transparent\n"
+        "  -gif                export one animated GIF, NAME_tinted.gif, with the\n"
+        "                      delays and loop of the animation NAME.gif\n"
+        "  -sheet              export one sprite sheet, NAME_sheet.png, and its\n"
+        "                      frames, NAME_sheet.json (one of -pcx, -png, -gif, -sheet)\n"
+        "  -coalesce           show and export every frame whole, drawn over the\n"
+        "                      frames before it as a GIF viewer shows it\n"
         "  -export             export every frame with no window, then end;\n"
         "                      the saved choices are read, never written\n"
         "  -zoom=N             zoom in percent, 1..1000 (default: the largest that\n"
@@ -133,13 +141,26 @@ static bool is_help(const char *arg)
     return strcasecmp(arg, "-help") == 0 || strcasecmp(arg, "--help") == 0 || strcasecmp(arg, "-h") == 0;
 }
 
+// The switches that choose the export's format, by export_format.
+static const char *const FORMAT_SWITCHES[] = {nullptr, "-pcx", "-png", "-gif", "-sheet"};
+constexpr int FORMAT_COUNT = sizeof FORMAT_SWITCHES / sizeof FORMAT_SWITCHES[0];
+
+// The format arg chooses, or -1 when it chooses none.
+static int find_format_switch(const char *arg)
+{
+    for (int format = 1; format < FORMAT_COUNT; format++)
+        if (strcasecmp(arg, FORMAT_SWITCHES[format]) == 0)
+            return format;
+    return -1;
+}
+
 // An option without a value.
 static bool is_switch(const char *arg)
 {
-    for (const char *name : {"-pst", "-pcx", "-export", "-quiet", "--version"})
+    for (const char *name : {"-pst", "-export", "-quiet", "-coalesce", "--version"})
         if (strcasecmp(arg, name) == 0)
             return true;
-    return is_help(arg);
+    return is_help(arg) || find_format_switch(arg) >= 0;
 }
 
 bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &error)
@@ -150,13 +171,16 @@ bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &e
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
         cmd.pst |= strcasecmp(arg, "-pst") == 0;
-        cmd.pcx |= strcasecmp(arg, "-pcx") == 0;
+        cmd.coalesce |= strcasecmp(arg, "-coalesce") == 0;
+        if (find_format_switch(arg) >= 0)
+            cmd.format = export_format(find_format_switch(arg));
         cmd.batch |= strcasecmp(arg, "-export") == 0;
         cmd.quiet |= strcasecmp(arg, "-quiet") == 0;
         cmd.help |= is_help(arg);
         cmd.version |= strcasecmp(arg, "--version") == 0;
     }
     const data_set &set = cmd.pst ? pst : bg2;
+    const char *format_arg = nullptr; // the switch that chose the format
     // The first argument is the GIF path, whatever it holds.
     for (int i = 2; i < argc; i++) {
         const char *arg = argv[i];
@@ -167,6 +191,14 @@ bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &e
             error = std::string("unexpected argument ") + arg;
             return false;
         }
+        int format = find_format_switch(arg);
+        if (format >= 0 && format_arg && format != find_format_switch(format_arg)) {
+            error = std::string("bad option ") + arg + " : " + format_arg +
+                    " chose the format already (one of -pcx, -png, -gif, -sheet)";
+            return false;
+        }
+        if (format >= 0)
+            format_arg = arg;
         if (is_switch(arg))
             continue;
         if ((value = find_option_value(arg, "-zoom"))) {

@@ -262,9 +262,24 @@ static void handle_save_key(const gif_anim *anim)
     export_options options = glb_export_options;
     options.progress = show_export_progress;
     int written = save_all_frames(anim, glb_zoom, options);
-    show_status_note(format_export_summary(written, options.dir));
+    show_status_note(format_export_summary(written, options));
     save_palshift_file();
     glb_end_at_once = 0;
+}
+
+// C: whole frames on or off. The animation given is the one shown: the
+// loaded one while they are off, from which they are made.
+static void handle_coalesce_key(const gif_anim *anim)
+{
+    if (!is_key_due(KEY_C, NO_REPEAT_MS) || !anim)
+        return;
+    bool on = !glb_coalesce.on;
+    if (!set_coalesce(anim, on)) {
+        show_status_note("can't make whole frames");
+        return;
+    }
+    glb_view.preview_dirty = true;
+    show_status_note(on ? "frames shown whole" : "frames shown alone");
 }
 
 void handle_keys(gif_anim *anim, const data_set &set)
@@ -289,6 +304,7 @@ void handle_keys(gif_anim *anim, const data_set &set)
     handle_zoom_keys();
     handle_playback(anim);
     handle_view_keys();
+    handle_coalesce_key(anim);
     if (glb_slot != slot || !std::equal(palshift, palshift + slots, rows.begin()))
         glb_view.screen_dirty = true;
     if (glb_frame != frame || glb_zoom != zoom)

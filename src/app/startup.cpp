@@ -147,6 +147,8 @@ static void create_surfaces(gif_anim *anim, const data_set &set)
 static void quit_in_order(gif_anim *anim)
 {
     destroy_bitmap(glb_sub_preview);
+    destroy_gif_anim(glb_coalesce.whole);
+    glb_coalesce.whole = nullptr;
     destroy_gif_anim(anim);
     destroy_bitmap(glb_buffer);
     destroy_bitmap(glb_cmap);
@@ -175,6 +177,20 @@ static std::string find_gif_file(const std::string &start_dir, const char *gif_p
     return gif_path;
 }
 
+// The animation's base name: its file name without the directory and the
+// last extension ("walk" for "sprites/walk.gif").
+static std::string name_animation(const char *gif_path)
+{
+    std::string name = gif_path;
+    size_t slash = name.rfind('/');
+    if (slash != std::string::npos)
+        name = name.substr(slash + 1);
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        name.resize(dot);
+    return name;
+}
+
 // -export: every frame written as the window's S would write it, with the
 // palettes composed from the choices; the state file is left alone. The
 // status is 0 only when every frame was written.
@@ -186,11 +202,14 @@ static int export_without_window(gif_anim *anim, const data_set &set, int32_t zo
         fail_bitmap(anim, "glb_sprite_8bpp");
     build_tint_palettes(set);
     int scale = zoom ? zoom : 100;
+    gif_anim *shown = choose_shown_anim(anim);
     bool whole;
     if (variants.empty())
-        whole = save_all_frames(anim, scale, glb_export_options) == anim->num_frames;
+        whole = save_all_frames(shown, scale, glb_export_options) == anim->num_frames;
     else
-        whole = export_variants(anim, set, scale, variants) == 0;
+        whole = export_variants(shown, set, scale, variants) == 0;
+    destroy_gif_anim(glb_coalesce.whole);
+    glb_coalesce.whole = nullptr;
     destroy_gif_anim(anim);
     destroy_bitmap(glb_sprite_8bpp);
     glb_sprite_8bpp = nullptr;
@@ -252,18 +271,26 @@ int run_huesmith(int argc, char **argv)
     std::string program_dir = find_program_dir(argv[0]);
     change_to_program_dir(program_dir);
 
-    pcx_flag = cmd.pcx ? 1 : 0;
-    glb_export_options.format = pcx_flag ? EXPORT_PCX : EXPORT_BMP;
+    pcx_flag = cmd.format == EXPORT_PCX ? 1 : 0;
+    glb_export_options.format = cmd.format;
     const char *save_extension = name_export_extension(glb_export_options.format);
     bool state_moved = choose_write_places(cmd, start_dir, program_dir);
+    const char *gif_path = cmd.gif_path;
+    std::string gif_file = find_gif_file(start_dir, gif_path);
+    glb_export_options.name = name_animation(gif_path);
+    glb_export_options.input = gif_file;
+    std::string refusal;
+    if (find_input_clash(glb_export_options, refusal)) {
+        std::printf("%s\n", refusal.c_str());
+        std::exit(1);
+    }
 
     load_choices(state_moved);
     for (const auto &tint : cmd.tints)
         active_palshift(set)[tint.first] = tint.second;
 
     set_color_depth(8);
-    const char *gif_path = cmd.gif_path;
-    gif_anim *anim = load_gif_anim(find_gif_file(start_dir, gif_path).c_str());
+    gif_anim *anim = load_gif_anim(gif_file.c_str());
     if (!anim) {
         std::printf("can't load %s\n", gif_path);
         std::exit(1);
@@ -316,6 +343,14 @@ int run_huesmith(int argc, char **argv)
     remap_pixels(anim, set.palette_file);
     if (!glb_quiet)
         print_write_places(cmd.batch, program_dir);
+    // Whole screens are made from the remapped frames, whose index 0 is
+    // the cleared one.
+    if (cmd.coalesce && !set_coalesce(anim, true)) {
+        destroy_gif_anim(anim);
+        std::printf("can't make whole frames of %s\n", gif_path);
+        std::exit(1);
+    }
+    hint_coalesce(anim);
     if (cmd.batch)
         return export_without_window(anim, set, cmd.zoom, variants);
 
@@ -337,9 +372,10 @@ int run_huesmith(int argc, char **argv)
     log_input_events();
 
     while (!take_quit_press() && !glb_end_signal) {
-        compose_screen(anim, set, save_extension);
+        gif_anim *shown = choose_shown_anim(anim);
+        compose_screen(shown, set, save_extension);
         show_screen();
-        handle_keys(anim, set);
+        handle_keys(shown, set);
     }
     quit_in_order(anim);
     if (glb_end_signal) {

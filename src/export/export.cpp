@@ -1,12 +1,15 @@
 // Frame export: each frame scaled to an 8-bit file by its format's writer,
-// whole in memory, then put in place of the old file of its name.
+// or all of them into the one file of an animation format, whole in
+// memory, then put in place of the old file of its name.
 #include "export/export.h"
 
 #include <allegro.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -14,13 +17,17 @@
 #include "common/row_scaler.h"
 #include "common/safe_file.h"
 #include "common/surfaces.h"
+#include "export/gif_writer.h"
+#include "export/sprite_sheet.h"
 #include "export/writers.h"
 #include "gif/gif_anim.h"
+#include "palette/tint_slots.h"
 
 export_options glb_export_options;
 
 // A format's writer: its extension, the largest side its header holds, and
-// its coder.
+// its coder of one frame's file (none for the formats of one file for the
+// whole animation).
 struct export_writer {
     const char *extension;
     int max_side;
@@ -31,6 +38,9 @@ struct export_writer {
 static const export_writer export_writers[] = {
     {".bmp", 0x7FFFFFFF, encode_bmp_file},
     {".pcx", 0xFFFF, encode_pcx_file}, // each side in 16 bits
+    {".png", 0x7FFFFFFF, encode_png_file},
+    {".gif", GIF_MAX_SIDE, nullptr},
+    {".png", SHEET_MAX_SIDE, nullptr},
 };
 
 const char *name_export_extension(export_format format)
@@ -46,13 +56,23 @@ void compute_export_size(int zoom, int w, int h, int *out_w, int *out_h)
     *out_h = sh < 1 ? 1 : static_cast<int>(sh);
 }
 
+// The frame scaled alone onto save_bmp, as if drawn on the cleared canvas
+// and stretched from it. Both bitmaps are 8-bit memory bitmaps made whole
+// here and at load, and the canvas keeps its whole clip: the scaler takes
+// them.
+static bool scale_export_frame(const gif_frame &frame, BITMAP *save_bmp)
+{
+    preview_rect whole = {0, 0, save_bmp->w, save_bmp->h};
+    return draw_frame_scaled(save_bmp, whole, glb_sprite_8bpp, frame.bmp, frame.pos.x, frame.pos.y,
+                             nullptr);
+}
+
 // Saves the frame's file through a temporary file beside it, so the file of
 // that name is replaced whole or not at all (a link there is replaced, not
-// written through). The frame is scaled alone onto save_bmp, as if drawn on
-// the cleared canvas and stretched from it. The library's writers make a
-// call per pixel, which took most of the export's time; the coding here
-// works on rows. A frame whose file cannot be made is reported and the
-// export goes on. True when the file was written.
+// written through). The library's writers make a call per pixel, which
+// took most of the export's time; the coding here works on rows. A frame
+// whose file cannot be made is reported and the export goes on. True when
+// the file was written.
 static bool save_export_frame(const gif_frame &frame, BITMAP *save_bmp, const char *name,
                               const export_writer &writer, std::vector<uint8_t> &bytes)
 {
@@ -60,14 +80,9 @@ static bool save_export_frame(const gif_frame &frame, BITMAP *save_bmp, const ch
     bool saved = false;
     if (fits) {
         try {
-            // Both bitmaps are 8-bit memory bitmaps made whole here and at
-            // load, and the canvas keeps its whole clip: the scaler takes them.
-            preview_rect whole = {0, 0, save_bmp->w, save_bmp->h};
-            BITMAP *canvas = glb_sprite_8bpp;
-            if (draw_frame_scaled(save_bmp, whole, canvas, frame.bmp, frame.pos.x, frame.pos.y,
-                                  nullptr)) {
+            if (scale_export_frame(frame, save_bmp)) {
                 size_t length = writer.encode(save_bmp, bytes);
-                saved = replace_file(name, bytes.data(), length);
+                saved = length > 0 && replace_file(name, bytes.data(), length);
             }
         } catch (const std::bad_alloc &) {
             // No room for the file's bytes or the scaler's tables: what was
@@ -78,6 +93,89 @@ static bool save_export_frame(const gif_frame &frame, BITMAP *save_bmp, const ch
     if (!saved)
         printf("can't save <%s>\n", name);
     return saved;
+}
+
+// False when the options' hook, when given, stops the export before frame
+// i of total, which sets stopped.
+static bool continue_export(const export_options &options, int i, int total, bool &stopped)
+{
+    stopped = options.progress && !options.progress(i, total);
+    return !stopped;
+}
+
+// Every frame scaled in turn and coded into one animated GIF on
+// working_palette, each with its delay, looping as the source did.
+static bool encode_gif_animation(const gif_anim *anim, BITMAP *save_bmp,
+                                 const export_options &options, std::vector<uint8_t> &bytes,
+                                 bool &stopped)
+{
+    gif_encoding gif;
+    bool ok = begin_gif_encoding(gif, save_bmp->w, save_bmp->h, working_palette, anim->loop_count);
+    for (int32_t i = 0; i < anim->num_frames && ok; i++) {
+        const gif_frame &frame = anim->frames[i];
+        ok = continue_export(options, i, anim->num_frames, stopped);
+        ok = ok && scale_export_frame(frame, save_bmp);
+        ok = ok && add_gif_frame(gif, save_bmp->line, frame.delay);
+    }
+    ok = finish_gif_encoding(gif) && ok;
+    bytes.swap(gif.bytes);
+    return ok;
+}
+
+// Every frame scaled in turn onto the sheet, and the sheet's description.
+static bool encode_sprite_sheet(const gif_anim *anim, BITMAP *save_bmp, int zoom,
+                                const export_options &options, std::vector<uint8_t> &bytes,
+                                std::string &json, bool &stopped)
+{
+    sheet_layout layout;
+    if (!plan_sprite_sheet(save_bmp->w, save_bmp->h, anim->num_frames, layout))
+        return false;
+    sheet_encoding sheet;
+    bool ok = begin_sheet_encoding(sheet, layout, working_palette, bytes);
+    std::vector<int> delays;
+    for (int32_t i = 0; i < anim->num_frames && ok; i++) {
+        const gif_frame &frame = anim->frames[i];
+        ok = continue_export(options, i, anim->num_frames, stopped);
+        ok = ok && scale_export_frame(frame, save_bmp) && add_sheet_frame(sheet, save_bmp->line);
+        delays.push_back(frame.delay);
+    }
+    ok = finish_sheet_encoding(sheet) && ok;
+    if (ok)
+        json = format_sheet_json(layout, delays, options.name, list_export_files(options)[0], zoom);
+    return ok;
+}
+
+// The animation's own files: all the frames in each, or the files are not
+// written (the first that cannot be is named, unless the options' hook
+// stopped the export). Returns the frames written.
+static int write_animation_files(const gif_anim *anim, BITMAP *save_bmp, int zoom,
+                                 const export_options &options)
+{
+    std::string dir = options.dir.empty() ? "" : options.dir + "/";
+    std::vector<std::string> files = list_export_files(options);
+    std::vector<uint8_t> bytes;
+    std::string json;
+    size_t saved = 0;
+    bool stopped = false;
+    try {
+        bool coded = options.format == EXPORT_GIF
+                         ? encode_gif_animation(anim, save_bmp, options, bytes, stopped)
+                         : encode_sprite_sheet(anim, save_bmp, zoom, options, bytes, json, stopped);
+        if (coded && replace_file((dir + files[0]).c_str(), bytes.data(), bytes.size()))
+            saved = 1;
+        const uint8_t *text = reinterpret_cast<const uint8_t *>(json.data());
+        bool more = saved == 1 && files.size() > 1;
+        if (more && replace_file((dir + files[1]).c_str(), text, json.size()))
+            saved = 2;
+    } catch (const std::bad_alloc &) {
+        // No room for the file's bytes or the scaler's tables.
+    }
+    if (saved < files.size()) {
+        if (!stopped)
+            printf("can't save <%s>\n", (dir + files[saved]).c_str());
+        return 0;
+    }
+    return anim->num_frames;
 }
 
 // The directory and every missing parent made; false when it cannot be had.
@@ -123,8 +221,11 @@ static int write_frames(const gif_anim *anim, int zoom, const export_options &op
     std::string dir = options.dir.empty() ? "" : options.dir + "/";
     std::vector<uint8_t> bytes; // one file's bytes, kept for the next frame
     int written = 0;
-    for (int32_t i = 0; i < anim->num_frames; i++) {
-        if (options.progress && !options.progress(i, anim->num_frames))
+    bool stopped = false;
+    if (!writer.encode)
+        written = write_animation_files(anim, save_bmp, zoom, options);
+    for (int32_t i = 0; i < anim->num_frames && writer.encode; i++) {
+        if (!continue_export(options, i, anim->num_frames, stopped))
             break;
         char name[32];
         snprintf(name, sizeof name, "frame%03i%s", static_cast<int>(i), writer.extension);
@@ -135,12 +236,88 @@ static int write_frames(const gif_anim *anim, int zoom, const export_options &op
     return written;
 }
 
+std::vector<std::string> list_export_files(const export_options &options)
+{
+    if (options.format == EXPORT_GIF)
+        return {options.name + "_tinted.gif"};
+    if (options.format == EXPORT_SHEET)
+        return {options.name + "_sheet.png", options.name + "_sheet.json"};
+    return {};
+}
+
+bool find_input_clash(const export_options &options, std::string &refusal)
+{
+    struct stat input;
+    if (options.input.empty() || stat(options.input.c_str(), &input) != 0)
+        return false;
+    std::string dir = options.dir.empty() ? "" : options.dir + "/";
+    for (const std::string &file : list_export_files(options)) {
+        struct stat output;
+        std::string path = dir + file;
+        bool same = stat(path.c_str(), &output) == 0 && output.st_dev == input.st_dev &&
+                    output.st_ino == input.st_ino;
+        if (same) {
+            refusal = "can't write <" + path + "> : it is the animation being read";
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string format_export_summary(int frames, const export_options &options)
+{
+    std::string summary = format_export_summary(frames, options.dir);
+    std::vector<std::string> files = list_export_files(options);
+    if (files.empty())
+        return summary;
+    // "... to <DIR>" names each file in DIR instead.
+    std::string dir = summary.substr(summary.find('<'));
+    dir.pop_back();
+    summary.resize(summary.find('<'));
+    for (size_t k = 0; k < files.size(); k++)
+        summary += (k > 0 ? " and " : "") + dir + "/" + files[k] + ">";
+    return summary;
+}
+
+int count_frame_files_from(const std::string &dir, const char *extension, int first)
+{
+    DIR *folder = opendir(dir.empty() ? "." : dir.c_str());
+    if (!folder)
+        return 0;
+    int count = 0;
+    while (const dirent *entry = readdir(folder)) {
+        // Only names the export would write: "frame", the number as it
+        // prints it, the extension.
+        int number = -1;
+        char tail[8] = "";
+        if (sscanf(entry->d_name, "frame%9d%7s", &number, tail) != 2 || number < first)
+            continue;
+        char name[40];
+        snprintf(name, sizeof name, "frame%03i%s", number, extension);
+        count += std::strcmp(name, entry->d_name) == 0;
+    }
+    closedir(folder);
+    return count;
+}
+
 int save_all_frames(const gif_anim *anim, int zoom, const export_options &options)
 {
     if (!anim || !glb_sprite_8bpp)
         return 0;
+    std::string refusal;
+    if (find_input_clash(options, refusal)) {
+        printf("%s\n", refusal.c_str());
+        return 0;
+    }
     int written = write_frames(anim, zoom, options);
-    printf("%s\n", format_export_summary(written, options.dir).c_str());
+    printf("%s\n", format_export_summary(written, options).c_str());
+    const char *extension = export_writers[options.format].extension;
+    int left = 0;
+    if (export_writers[options.format].encode)
+        left = count_frame_files_from(options.dir, extension, anim->num_frames);
+    if (left > 0)
+        printf("%i older frame file%s past frame%03i%s left as they were\n", left,
+               left > 1 ? "s" : "", static_cast<int>(anim->num_frames - 1), extension);
     return written;
 }
 

@@ -3,9 +3,13 @@
 // which lets a sprite sheet be written a band of frames at a time.
 #include "export/png_writer.h"
 
+#include <allegro.h>
 #include <spng.h>
 
 #include <cstring>
+
+#include "export/writers.h"
+#include "palette/tint_slots.h"
 
 // The encoder's output appended to the caller's buffer.
 static int append_png_bytes(spng_ctx *, void *user, void *data, size_t length)
@@ -94,4 +98,12 @@ bool encode_indexed_png(const uint8_t *const *rows, int w, int h, const uint8_t 
     for (int y = 0; y < h && ok; y++)
         ok = add_png_row(png, rows[y]);
     return finish_png_encoding(png) && ok;
+}
+
+size_t encode_png_file(BITMAP *bmp, std::vector<uint8_t> &bytes)
+{
+    bytes.clear();
+    if (!encode_indexed_png(bmp->line, bmp->w, bmp->h, working_palette, bytes))
+        return 0;
+    return bytes.size();
 }

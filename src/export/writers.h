@@ -16,6 +16,9 @@ struct BITMAP;
 // may be kept longer than the file, for the next frame.
 size_t encode_bmp_file(BITMAP *bmp, std::vector<uint8_t> &bytes);
 size_t encode_pcx_file(BITMAP *bmp, std::vector<uint8_t> &bytes);
+// An indexed PNG of bmp on working_palette, index 0 transparent; 0 when
+// it cannot be coded.
+size_t encode_png_file(BITMAP *bmp, std::vector<uint8_t> &bytes);
 
 // Codes one PCX row of w pixels into out, which has room for two bytes a
 // pixel plus one; returns the end of the row's code. The plain coder states

@@ -73,13 +73,18 @@ gif_anim *coalesce_gif_anim(const gif_anim *anim)
         return nullptr;
     *out = *anim;
     out->frames = nullptr;
-    out->palettes = static_cast<uint8_t *>(calloc(size_t(anim->num_palettes), GIF_PALETTE_BYTES));
+    out->palettes = nullptr;
+    size_t palette_bytes = size_t(anim->num_palettes) * GIF_PALETTE_BYTES;
+    if (anim->palettes)
+        out->palettes = static_cast<uint8_t *>(malloc(palette_bytes));
     if (anim->num_frames > 0)
         out->frames = static_cast<gif_frame *>(calloc(size_t(anim->num_frames), sizeof(gif_frame)));
     BITMAP *screen = create_checked_bitmap(8, anim->w, anim->h);
-    bool made = out->palettes && (out->frames || anim->num_frames == 0) && screen;
+    bool made = (out->palettes || !anim->palettes) && screen;
+    made = made && (out->frames || anim->num_frames == 0);
     if (made) {
-        std::memcpy(out->palettes, anim->palettes, size_t(anim->num_palettes) * GIF_PALETTE_BYTES);
+        if (anim->palettes)
+            std::memcpy(out->palettes, anim->palettes, palette_bytes);
         for (int32_t i = 0; i < anim->num_frames; i++) {
             out->frames[i] = anim->frames[i];
             out->frames[i].bmp = nullptr;
