@@ -284,7 +284,7 @@ TEST_F(ExportFormats, HintOnStandardErrorAndFramesLeftFromBefore)
     std::string out = scratch + "/frames";
     fs::create_directories(out);
     for (const char *name :
-         {"frame008.bmp", "frame010.bmp", "frame1000.bmp", "frame0009.bmp", "frame009.png"})
+         {"frame002.bmp", "frame010.bmp", "frame1000.bmp", "frame0009.bmp", "frame009.png"})
         std::ofstream(out + "/" + name) << name;
     run_result plain = run_program(scratch, {blink, "-export", "-quiet", "-out=" + out});
     EXPECT_EQ(plain.status, 0);
