@@ -17,9 +17,9 @@ const uint8_t (*as_table(const std::vector<gif_rgb> &palette))[3]
     return reinterpret_cast<const uint8_t(*)[3]>(palette.data());
 }
 
-std::vector<const uint8_t *> list_rows(const byte_list &pixels, int w, int h)
+std::vector<uint8_t *> list_rows(byte_list &pixels, int w, int h)
 {
-    std::vector<const uint8_t *> rows;
+    std::vector<uint8_t *> rows;
     for (int y = 0; y < h; y++)
         rows.push_back(pixels.data() + size_t(y) * size_t(w));
     return rows;
@@ -31,7 +31,7 @@ std::vector<const uint8_t *> list_rows(const byte_list &pixels, int w, int h)
 TEST(GifWriter, LoopCountsTableAndFramesAsGiflibReadsThem)
 {
     std::vector<gif_rgb> palette = make_full_palette(3);
-    const byte_list frames[2] = {{0, 1, 2, 3, 0, 254}, {255, 255, 255, 255, 255, 255}};
+    byte_list frames[2] = {{0, 1, 2, 3, 0, 254}, {255, 255, 255, 255, 255, 255}};
     for (int loop_count : {-1, 0, 7, 65535}) {
         SCOPED_TRACE(testing::Message() << "loop " << loop_count);
         gif_encoding gif;

@@ -3,7 +3,6 @@
 
 #include <gif_lib.h>
 
-#include <cstring>
 
 // Bytes from giflib appended to the encoding's buffer.
 static int append_gif_bytes(GifFileType *file, const GifByteType *data, int length)
@@ -37,7 +36,6 @@ bool begin_gif_encoding(gif_encoding &gif, int w, int h, const uint8_t (*palette
     gif.failed = true;
     if (w < 1 || h < 1 || w > GIF_MAX_SIDE || h > GIF_MAX_SIDE || loop_count > 0xFFFF)
         return false;
-    gif.line.resize(size_t(w));
     int error = 0;
     gif.file = EGifOpen(&gif, append_gif_bytes, &error);
     if (!gif.file)
@@ -61,7 +59,7 @@ bool begin_gif_encoding(gif_encoding &gif, int w, int h, const uint8_t (*palette
     return ok;
 }
 
-bool add_gif_frame(gif_encoding &gif, const uint8_t *const *rows, int delay)
+bool add_gif_frame(gif_encoding &gif, uint8_t *const *rows, int delay)
 {
     if (!gif.file || gif.failed)
         return false;
@@ -77,10 +75,8 @@ bool add_gif_frame(gif_encoding &gif, const uint8_t *const *rows, int delay)
     gif.failed =
         EGifPutExtension(gif.file, GRAPHICS_EXT_FUNC_CODE, int(length), extension) != GIF_OK ||
         EGifPutImageDesc(gif.file, 0, 0, gif.w, gif.h, false, nullptr) != GIF_OK;
-    for (int y = 0; y < gif.h && !gif.failed; y++) {
-        std::memcpy(gif.line.data(), rows[y], size_t(gif.w));
-        gif.failed = EGifPutLine(gif.file, gif.line.data(), gif.w) != GIF_OK;
-    }
+    for (int y = 0; y < gif.h && !gif.failed; y++)
+        gif.failed = EGifPutLine(gif.file, rows[y], gif.w) != GIF_OK;
     return !gif.failed;
 }
 

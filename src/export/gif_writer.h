@@ -15,7 +15,6 @@ constexpr int GIF_MAX_SIDE = 65535;
 struct gif_encoding {
     GifFileType *file;          // giflib's handle; null once finished
     std::vector<uint8_t> bytes; // the file as coded so far
-    std::vector<uint8_t> line;  // a row handed to giflib, which may write to it
     int w, h;                   // the screen, which every frame fills
     bool failed;                // a step went wrong: finishing says so
 };
@@ -28,8 +27,9 @@ bool begin_gif_encoding(gif_encoding &gif, int w, int h, const uint8_t (*palette
                         int loop_count);
 
 // Adds a frame of w x h indices, row by row, shown for delay hundredths of
-// a second.
-bool add_gif_frame(gif_encoding &gif, const uint8_t *const *rows, int delay);
+// a second. giflib masks each row in place to the table's bits, which
+// leaves 8-bit indices as they are: the rows must be writable.
+bool add_gif_frame(gif_encoding &gif, uint8_t *const *rows, int delay);
 
 // Ends the file and releases giflib's handle; true when every step worked,
 // and gif.bytes then hold the whole file.
