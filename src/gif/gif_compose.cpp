@@ -26,14 +26,14 @@ static void put_frame_rect(BITMAP *screen, const gif_frame &frame)
         blit(frame.bmp, screen, 0, 0, frame.pos.x, frame.pos.y, frame.bmp->w, frame.bmp->h);
 }
 
-// The screen after a frame shown as whole: as left before it with the
-// frame's rectangle over it, then disposed of.
-static void dispose_frame(BITMAP *screen, const BITMAP *whole, const gif_frame &frame)
+// The screen as the frame leaves it to the next: with its rectangle, with
+// the rectangle cleared (2), or as before it (3).
+static void dispose_frame(BITMAP *screen, const gif_frame &frame)
 {
     if (frame.disposal == DISPOSE_TO_PREVIOUS)
         return;
     if (frame.disposal != DISPOSE_TO_CLEAR) {
-        blit(const_cast<BITMAP *>(whole), screen, 0, 0, 0, 0, whole->w, whole->h);
+        put_frame_rect(screen, frame);
         return;
     }
     if (frame.w > 0 && frame.h > 0)
@@ -51,7 +51,7 @@ static bool compose_whole_frames(const gif_anim *anim, gif_anim *out, BITMAP *sc
             return false;
         blit(screen, whole, 0, 0, 0, 0, anim->w, anim->h);
         put_frame_rect(whole, frame);
-        dispose_frame(screen, whole, frame);
+        dispose_frame(screen, frame);
         out->frames[i].bmp = whole;
         out->frames[i].pos.x = 0;
         out->frames[i].pos.y = 0;
@@ -130,21 +130,14 @@ bool detect_partial_frames(const gif_anim *anim)
     if (!anim || anim->w < 1 || anim->h < 1)
         return false;
     BITMAP *screen = create_checked_bitmap(8, anim->w, anim->h);
-    BITMAP *whole = create_checked_bitmap(8, anim->w, anim->h);
+    if (!screen)
+        return false;
+    clear_to_color(screen, 0);
     bool found = false;
-    if (screen && whole) {
-        clear_to_color(screen, 0);
-        for (int32_t i = 0; i < anim->num_frames && !found; i++) {
-            const gif_frame &frame = anim->frames[i];
-            found = find_pixels_outside(screen, frame);
-            blit(screen, whole, 0, 0, 0, 0, anim->w, anim->h);
-            put_frame_rect(whole, frame);
-            dispose_frame(screen, whole, frame);
-        }
+    for (int32_t i = 0; i < anim->num_frames && !found; i++) {
+        found = find_pixels_outside(screen, anim->frames[i]);
+        dispose_frame(screen, anim->frames[i]);
     }
-    if (screen)
-        destroy_bitmap(screen);
-    if (whole)
-        destroy_bitmap(whole);
+    destroy_bitmap(screen);
     return found;
 }
