@@ -146,6 +146,20 @@ class EndToEnd(unittest.TestCase):
             window = Path(session.folder, name).read_bytes()
             self.assertEqual(Path(session.folder, "batch", name).read_bytes(), window, name)
 
+    def test_c_and_s_write_one_animated_gif_of_whole_frames(self):
+        session = self.start(["sample_bg2.gif", "-gif"])
+        session.wait_for_panel()
+        # C says below the zoom line that the frames are shown whole.
+        session.tap_until_changed("c", (0, 470, 300, 490))
+        session.save()
+        self.assertEqual(session.quit(), 0)
+        path = os.path.join(session.folder, "sample_bg2_tinted.gif")
+        self.assertIn("exported 8 frames to <%s>\n" % os.path.realpath(path), session.output())
+        image = Image.open(path)
+        shown = (image.n_frames, image.info["loop"], image.info["transparency"])
+        self.assertEqual(shown, (8, 0, 0))
+        self.assertFalse([f for f in os.listdir(session.folder) if f.startswith("frame")])
+
     def test_full_session_under_valgrind_loses_nothing(self):
         log = tempfile.NamedTemporaryFile(prefix="huesmith-valgrind-", delete=False).name
         self.addCleanup(os.remove, log)
