@@ -230,16 +230,14 @@ TEST_F(InputTest, CShowsWholeFramesAndBack)
     make_anim(4, 2, 2);
     add_frame(0, 0, 0, 4, 2, 5);
     add_frame(1, 1, 0, 1, 1, 6);
-    key[KEY_C] = 1;
+    tap_key(KEY_C);
     handle_keys(&anim, bg2);
     gif_anim *whole = choose_shown_anim(&anim);
     ASSERT_NE(whole, &anim);
     EXPECT_EQ(glb_status.note, "frames shown whole");
     std::vector<uint8_t> second(whole->frames[1].bmp->line[0], whole->frames[1].bmp->line[0] + 4);
     EXPECT_EQ(second, (std::vector<uint8_t>{5, 6, 5, 5}));
-    key[KEY_C] = 0;
-    handle_keys(whole, bg2);
-    key[KEY_C] = 1;
+    tap_key(KEY_C);
     handle_keys(whole, bg2);
     EXPECT_EQ(choose_shown_anim(&anim), &anim);
     EXPECT_EQ(glb_status.note, "frames shown alone");
