@@ -4,18 +4,15 @@
 // program's own reader.
 #include "gif/gif_anim.h"
 #include "support/checks.h"
+#include "support/shell.h"
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -27,47 +24,22 @@ struct run_result {
     std::string out, err;
 };
 
-std::string read_text(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 byte_list read_file_bytes(const std::string &path)
 {
-    std::string text = read_text(path);
+    std::string text = read_file(path);
     return byte_list(text.begin(), text.end());
 }
 
-// The built program with these arguments, its two outputs caught in files
-// of the scratch folder.
+// The built program with these arguments, run from scratch, its standard
+// error caught in a file there.
 run_result run_program(const std::string &scratch, const std::vector<std::string> &args)
 {
-    std::string program = std::string(HUESMITH_BIN_DIR) + "/huesmith";
-    std::string out_path = scratch + "/stdout.txt";
-    std::string err_path = scratch + "/stderr.txt";
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(program.c_str()));
+    std::string command = "sh -c '\"$0\" \"$@\" 2>stderr.txt' '";
+    command += std::string(HUESMITH_BIN_DIR) + "/huesmith'";
     for (const std::string &arg : args)
-        argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    std::fflush(stdout);
-    pid_t child = fork();
-    if (child == 0) {
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(err, 2);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int raw = 0;
-    waitpid(child, &raw, 0);
-    run_result result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = read_text(out_path);
-    result.err = read_text(err_path);
-    return result;
+        command += " '" + arg + "'";
+    shell_run run = run_shell(scratch, command);
+    return {run.status, run.output, read_file(scratch + "/stderr.txt")};
 }
 
 // An 8-bit BMP as the export writes it: indices top-down and the table.
@@ -110,13 +82,7 @@ bmp_frame read_bmp(const std::string &path)
 }
 
 struct ExportFormats : ::testing::Test {
-    std::string scratch;
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/huesmith_formats_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        scratch = pattern;
-    }
+    std::string scratch = make_test_dir();
     void TearDown() override
     {
         fs::remove_all(scratch);
@@ -228,7 +194,7 @@ TEST_F(ExportFormats, PngFramesAndSheetHoldTheBmpExportsFrames)
         ASSERT_TRUE(sheet.ok);
         EXPECT_EQ(sheet.palette, bmps[0].palette);
         EXPECT_EQ(sheet.alpha, byte_list{0});
-        nlohmann::json json = nlohmann::json::parse(read_text(base + ".json"));
+        nlohmann::json json = nlohmann::json::parse(read_file(base + ".json"));
         EXPECT_EQ(json["meta"]["image"], fs::path(base).filename().string() + ".png");
         ASSERT_EQ(json["frames"].size(), bmps.size());
         for (size_t i = 0; i < bmps.size(); i++) {
@@ -292,7 +258,7 @@ TEST_F(ExportFormats, HintOnStandardErrorAndFramesLeftFromBefore)
                              ">\n"
                              "3 older frame files past frame001.bmp left as they were\n");
     EXPECT_EQ(plain.err, HINT);
-    EXPECT_EQ(read_text(out + "/frame1000.bmp"), "frame1000.bmp");
+    EXPECT_EQ(read_file(out + "/frame1000.bmp"), "frame1000.bmp");
     run_result whole =
         run_program(scratch, {blink, "-export", "-quiet", "-coalesce", "-png", "-out=" + out});
     EXPECT_EQ(whole.out, "exported 2 frames to <" + out +
