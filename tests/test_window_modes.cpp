@@ -103,9 +103,9 @@ TEST_F(WindowModesTest, UnusedSlotsAreDimmedAndUsedOnesDrawnAsEver)
     BITMAP *plain = create_checked_bitmap(32, BUFFER_W, BUFFER_H);
     blit(glb_buffer, plain, 0, 0, 0, 0, BUFFER_W, BUFFER_H);
     // A4 (line y 75) and the selected A6 (line y 115) unused.
-    glb_used_slots.assign(BG2_SLOTS, true);
-    glb_used_slots[3] = false;
-    glb_used_slots[5] = false;
+    glb_view.used_slots.assign(BG2_SLOTS, true);
+    glb_view.used_slots[3] = false;
+    glb_view.used_slots[5] = false;
     glb_view.screen_dirty = true;
     compose_screen(&anim, bg2, ".bmp");
     for (int y = 0; y < BUFFER_H; y++) {

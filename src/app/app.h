@@ -19,11 +19,13 @@ constexpr int INPUT_KEYS = 128;
 // What the passes have taken of the logged presses: a key or button acts
 // once for each press, and a held key again once it is due.
 struct input_state {
+    press_log presses;          // every key and button press, logged as it happens
     key_track keys[INPUT_KEYS]; // every key's presses acted on, and its next repeat
     button_track button;        // the left mouse button's presses acted on
     int wheel;                  // mouse_z already turned into zoom steps
     uint32_t esc_before_export; // Esc presses logged before the running export began
     int progress_clock;         // glb_status.clock when the export's progress was drawn
+    row_history history;        // the row changes Ctrl+Z takes back
 };
 
 // -coalesce and C: the frames shown and exported as whole screens.
@@ -32,10 +34,7 @@ struct coalesce_state {
     gif_anim *whole; // the loaded animation as whole screens, made when first asked for
 };
 
-extern int pcx_flag;                // 1 when -pcx was given: export PCX
-extern input_state glb_input;       // what the passes took of the keys and the mouse
-extern press_log glb_presses;       // every key and button press, logged as it happens
-extern row_history glb_row_history; // the row changes Ctrl+Z takes back
+extern input_state glb_input;       // the presses, what the passes took of them, the row history
 extern coalesce_state glb_coalesce; // whether whole screens are shown, and those made
 
 // What the command line asks for.
@@ -83,6 +82,8 @@ bool choose_write_places(const command_line &cmd, const std::string &start_dir,
 // Reads the state file; one moved to the state home and not made there yet
 // is read from beside the program.
 void load_choices(bool state_moved);
+// Writes the choices to the state file choose_write_places chose.
+void save_choices();
 // The line saying where the run writes its frames and its choices.
 void print_write_places(bool batch, const std::string &program_dir);
 
@@ -135,7 +136,7 @@ void hint_coalesce(const gif_anim *anim);
 void watch_display_connection();
 
 // Has the library's keyboard and mouse callbacks log every press and
-// release in glb_presses; both handlers must be installed.
+// release in glb_input.presses; both handlers must be installed.
 void log_input_events();
 
 // True when an Esc press not yet acted on asks the loop to end.

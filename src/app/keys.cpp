@@ -17,8 +17,6 @@
 static_assert(KEY_MAX <= INPUT_KEYS, "every scancode has its input state");
 
 input_state glb_input;
-press_log glb_presses;
-row_history glb_row_history;
 
 // A key acts at its press; held past the log's repeat delay, it acts again
 // every repeat interval: slot, row, frame and history keys at the pace
@@ -38,19 +36,19 @@ static int64_t read_clock_ms()
 
 static void log_key_event(int scancode)
 {
-    note_key_event(glb_presses, scancode);
+    note_key_event(glb_input.presses, scancode);
 }
 END_OF_STATIC_FUNCTION(log_key_event)
 
 static void log_mouse_event(int flags)
 {
-    note_button_event(glb_presses, flags, mouse_x, mouse_y);
+    note_button_event(glb_input.presses, flags, mouse_x, mouse_y);
 }
 END_OF_STATIC_FUNCTION(log_mouse_event)
 
 void log_input_events()
 {
-    LOCK_VARIABLE(glb_presses);
+    LOCK_VARIABLE(glb_input.presses);
     LOCK_FUNCTION(log_key_event);
     LOCK_FUNCTION(log_mouse_event);
     keyboard_lowlevel_callback = log_key_event;
@@ -71,12 +69,13 @@ int32_t snap_zoom(int32_t zoom)
 // while it stays down, by the log's repeat timing.
 static bool is_key_due(int k, int64_t repeat_ms)
 {
-    return take_key_action(glb_input.keys[k], glb_presses, k, read_clock_ms(), repeat_ms);
+    return take_key_action(glb_input.keys[k], glb_input.presses, k, read_clock_ms(), repeat_ms);
 }
 
 static bool is_shift_held()
 {
-    return is_key_held(glb_presses, KEY_LSHIFT) || is_key_held(glb_presses, KEY_RSHIFT);
+    return is_key_held(glb_input.presses, KEY_LSHIFT) ||
+           is_key_held(glb_input.presses, KEY_RSHIFT);
 }
 
 bool take_quit_press()
@@ -134,7 +133,7 @@ static void handle_click(const data_set &set)
 {
     int x = 0;
     int y = 0;
-    if (!take_button_press(glb_input.button, glb_presses, x, y))
+    if (!take_button_press(glb_input.button, glb_input.presses, x, y))
         return;
     int slot = find_slot_at(set, x, y);
     int row = find_strip_row_at(set, x, y);
@@ -205,16 +204,16 @@ static void handle_history_keys(const data_set &set)
 {
     bool z = is_key_due(KEY_Z, SELECT_REPEAT_MS);
     bool y = is_key_due(KEY_Y, SELECT_REPEAT_MS);
-    uint8_t z_mods = read_press_mods(glb_presses, KEY_Z);
+    uint8_t z_mods = read_press_mods(glb_input.presses, KEY_Z);
     bool undo = z && z_mods == PRESS_CTRL;
     bool redo = (z && z_mods == (PRESS_CTRL | PRESS_SHIFT)) ||
-                (y && (read_press_mods(glb_presses, KEY_Y) & PRESS_CTRL));
+                (y && (read_press_mods(glb_input.presses, KEY_Y) & PRESS_CTRL));
     int32_t slots = set.last_slot + 1;
     int32_t slot = -1;
     if (undo)
-        slot = undo_row_change(glb_row_history, active_palshift(set), slots);
+        slot = undo_row_change(glb_input.history, active_palshift(set), slots);
     if (redo)
-        slot = redo_row_change(glb_row_history, active_palshift(set), slots);
+        slot = redo_row_change(glb_input.history, active_palshift(set), slots);
     if (slot >= 0)
         glb_slot = slot;
 }
@@ -222,8 +221,8 @@ static void handle_history_keys(const data_set &set)
 // Tab and H show their preview while held; B steps the background.
 static void handle_view_keys()
 {
-    bool untinted = is_key_held(glb_presses, KEY_TAB);
-    bool highlight = is_key_held(glb_presses, KEY_H);
+    bool untinted = is_key_held(glb_input.presses, KEY_TAB);
+    bool highlight = is_key_held(glb_input.presses, KEY_H);
     bool next_background = is_key_due(KEY_B, NO_REPEAT_MS);
     if (untinted != glb_view.untinted || highlight != glb_view.highlight || next_background)
         glb_view.preview_dirty = true;
@@ -242,10 +241,10 @@ static bool show_export_progress(int done, int total)
         glb_input.progress_clock = glb_status.clock;
         show_progress_note("exporting " + std::to_string(done) + "/" + std::to_string(total));
     }
-    uint32_t presses = count_key_presses(glb_presses, KEY_ESC);
+    uint32_t presses = count_key_presses(glb_input.presses, KEY_ESC);
     if (presses == glb_input.esc_before_export)
         return true;
-    spend_key_presses(glb_input.keys[KEY_ESC], glb_presses, KEY_ESC);
+    spend_key_presses(glb_input.keys[KEY_ESC], glb_input.presses, KEY_ESC);
     return false;
 }
 
@@ -255,16 +254,16 @@ static void handle_save_key(const gif_anim *anim)
 {
     // A signal come since the loop's check ends the run before an export;
     // one that comes during the export ends it at once.
-    if (!is_key_due(KEY_S, NO_REPEAT_MS) || glb_end_signal)
+    if (!is_key_due(KEY_S, NO_REPEAT_MS) || read_end_signal())
         return;
-    glb_end_at_once = 1;
-    glb_input.esc_before_export = count_key_presses(glb_presses, KEY_ESC);
+    set_end_at_once(true);
+    glb_input.esc_before_export = count_key_presses(glb_input.presses, KEY_ESC);
     export_options options = glb_export_options;
     options.progress = show_export_progress;
     int written = save_all_frames(anim, glb_zoom, options);
     show_status_note(format_export_summary(written, options));
-    save_palshift_file();
-    glb_end_at_once = 0;
+    save_choices();
+    set_end_at_once(false);
 }
 
 // C: whole frames on or off. The animation given is the one shown: the
@@ -299,7 +298,7 @@ void handle_keys(gif_anim *anim, const data_set &set)
     handle_row_keys(set);
     handle_frame_keys(anim);
     handle_click(set);
-    record_row_changes(glb_row_history, rows.data(), palshift, slots);
+    record_row_changes(glb_input.history, rows.data(), palshift, slots);
     handle_history_keys(set);
     handle_zoom_keys();
     handle_playback(anim);

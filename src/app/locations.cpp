@@ -14,8 +14,8 @@
 #include "export/export.h"
 #include "palette/tint_slots.h"
 
-// The state file's name beside the program.
-constexpr char OWN_STATE_FILE[] = "last_palshift.bin";
+// The state file this run reads and the window's S writes.
+static std::string state_file = PALSHIFT_FILE;
 
 // Everything before the last '/' of path (never cut at position 0), "" when
 // there is none.
@@ -67,18 +67,18 @@ bool choose_write_places(const command_line &cmd, const std::string &start_dir,
     bool own_dir_writable = faccessat(AT_FDCWD, program_dir.c_str(), W_OK, AT_EACCESS) == 0;
     bool state_moved = !own_dir_writable && cmd.state_file.empty();
     if (!cmd.state_file.empty())
-        glb_palshift_file = join_path(start_dir, cmd.state_file);
+        state_file = join_path(start_dir, cmd.state_file);
     else if (state_moved && !find_state_home().empty())
-        glb_palshift_file = join_path(find_state_home(), OWN_STATE_FILE);
+        state_file = join_path(find_state_home(), PALSHIFT_FILE);
     else
-        glb_palshift_file = OWN_STATE_FILE;
+        state_file = PALSHIFT_FILE;
     if (!cmd.out_dir.empty())
         glb_export_options.dir = join_path(start_dir, cmd.out_dir);
     else if (!own_dir_writable && !start_dir.empty())
         glb_export_options.dir = start_dir;
     // Only the window saves the choices; their folder is made for it.
     if (state_moved && !cmd.batch)
-        make_dirs(cut_last_slash(glb_palshift_file));
+        make_dirs(cut_last_slash(state_file));
     return state_moved;
 }
 
@@ -87,14 +87,16 @@ void load_choices(bool state_moved)
     // A state file not yet made in the user's folder starts from the one
     // installed beside the program.
     struct stat info;
-    if (!state_moved || stat(glb_palshift_file.c_str(), &info) == 0) {
-        load_palshift_file();
+    if (!state_moved || stat(state_file.c_str(), &info) == 0) {
+        load_palshift_file(state_file);
         return;
     }
-    std::string own = glb_palshift_file;
-    glb_palshift_file = OWN_STATE_FILE;
-    load_palshift_file();
-    glb_palshift_file = own;
+    load_palshift_file(PALSHIFT_FILE);
+}
+
+void save_choices()
+{
+    save_palshift_file(state_file);
 }
 
 void print_write_places(bool batch, const std::string &program_dir)
@@ -104,6 +106,6 @@ void print_write_places(bool batch, const std::string &program_dir)
         std::printf("frames go to <%s>\n", frames.c_str());
         return;
     }
-    std::string state = join_path(program_dir, glb_palshift_file);
+    std::string state = join_path(program_dir, state_file);
     std::printf("frames go to <%s>, choices to <%s>\n", frames.c_str(), state.c_str());
 }

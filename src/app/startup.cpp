@@ -22,8 +22,6 @@
 #include "palette/tint_slots.h"
 #include "palette/used_slots.h"
 
-int pcx_flag;
-
 // Tries of the library's start and of the graphics mode, and the rest between.
 constexpr int INIT_TRIES = 5;
 constexpr useconds_t INIT_REST_US = 100 * 1000;
@@ -271,7 +269,6 @@ int run_huesmith(int argc, char **argv)
     std::string program_dir = find_program_dir(argv[0]);
     change_to_program_dir(program_dir);
 
-    pcx_flag = cmd.format == EXPORT_PCX ? 1 : 0;
     glb_export_options.format = cmd.format;
     const char *save_extension = name_export_extension(glb_export_options.format);
     bool state_moved = choose_write_places(cmd, start_dir, program_dir);
@@ -358,7 +355,7 @@ int run_huesmith(int argc, char **argv)
     glb_frame = 0;
     glb_zoom = cmd.zoom ? cmd.zoom : choose_first_zoom(anim->w, anim->h);
 
-    glb_used_slots = find_used_slots(*anim, set);
+    glb_view.used_slots = find_used_slots(*anim, set);
 
     install_keyboard();
     install_timer();
@@ -371,16 +368,16 @@ int run_huesmith(int argc, char **argv)
     catch_end_signals(false);
     log_input_events();
 
-    while (!take_quit_press() && !glb_end_signal) {
+    while (!take_quit_press() && !read_end_signal()) {
         gif_anim *shown = choose_shown_anim(anim);
         compose_screen(shown, set, save_extension);
         show_screen();
         handle_keys(shown, set);
     }
     quit_in_order(anim);
-    if (glb_end_signal) {
+    if (read_end_signal()) {
         allegro_exit();
-        end_by_signal(glb_end_signal);
+        end_by_signal(read_end_signal());
     }
     return 0;
 }

@@ -6,8 +6,10 @@
 #include <pthread.h>
 #include <unistd.h>
 
-volatile sig_atomic_t glb_end_signal;
-volatile sig_atomic_t glb_end_at_once = 1;
+// The signal the loop is to end the run by (0: none), and whether the
+// handler ends the run itself instead.
+static volatile sig_atomic_t end_signal;
+static volatile sig_atomic_t end_at_once = 1;
 
 constexpr int END_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -28,8 +30,8 @@ static sigset_t make_end_signal_set()
 // Async-signal-safe: unlink, signal, sigprocmask and raise only.
 static void handle_end_signal(int number)
 {
-    if (!glb_end_at_once) {
-        glb_end_signal = number;
+    if (!end_at_once) {
+        end_signal = number;
         return;
     }
     if (temporary_noted)
@@ -50,7 +52,7 @@ void hold_end_signals()
 
 void catch_end_signals(bool at_once)
 {
-    glb_end_at_once = at_once ? 1 : 0;
+    set_end_at_once(at_once);
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = handle_end_signal;
@@ -61,6 +63,16 @@ void catch_end_signals(bool at_once)
         sigaction(number, &action, nullptr);
     sigset_t set = make_end_signal_set();
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+void set_end_at_once(bool at_once)
+{
+    end_at_once = at_once ? 1 : 0;
+}
+
+int read_end_signal()
+{
+    return end_signal;
 }
 
 bool note_temporary_file(const char *path)

@@ -6,9 +6,6 @@
 
 #include <csignal>
 
-extern volatile sig_atomic_t glb_end_signal;   // the signal the loop is to end the run for; 0: none
-extern volatile sig_atomic_t glb_end_at_once;  // 1: the handler ends the run; 0: it leaves that to the loop
-
 // Holds the three signals on this thread. Threads started while they are
 // held keep them held for good, so that the thread that caught them is the
 // one that was working.
@@ -17,6 +14,12 @@ void hold_end_signals();
 // Installs the handler for the three signals (over the library's, and over
 // an ignore inherited from the parent) and lets them in on this thread.
 void catch_end_signals(bool at_once);
+
+// Whether the handler ends the run at once (true) or notes the signal for
+// the loop to end the run by (false).
+void set_end_at_once(bool at_once);
+// The signal the loop is to end the run by; 0: none came.
+int read_end_signal();
 
 // The temporary file the handler removes when it ends the run; null: none.
 // Only called with the signals held (see hold_end_signals_briefly). False,

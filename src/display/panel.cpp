@@ -6,11 +6,10 @@
 
 #include "common/surfaces.h"
 #include "display/layout.h"
+#include "display/screen.h"
 #include "palette/data_set.h"
 #include "palette/gradients.h"
 #include "palette/tint_slots.h"
-
-std::vector<bool> glb_used_slots;
 
 // The text of an unused slot's line, but for its arrow.
 constexpr int UNUSED_GREY = 112;
@@ -77,10 +76,11 @@ void draw_gradient_strip(const data_set &set)
         }
 }
 
-// Whether a pixel uses slot s, as far as glb_used_slots knows.
+// Whether a pixel uses slot s, as far as glb_view.used_slots knows.
 static bool is_slot_used(int s)
 {
-    return s < 0 || size_t(s) >= glb_used_slots.size() || glb_used_slots[size_t(s)];
+    const std::vector<bool> &used = glb_view.used_slots;
+    return s < 0 || size_t(s) >= used.size() || used[size_t(s)];
 }
 
 // Text line, row markers and swatches of slot s.

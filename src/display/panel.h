@@ -2,18 +2,14 @@
 // and which slot or row a screen point falls on.
 #pragma once
 
-#include <vector>
-
 struct data_set;
-
-extern std::vector<bool> glb_used_slots; // per slot, whether a frame's pixel uses it; empty: all are
 
 // Draws the data set's gradient table into glb_cmap, when it exists.
 void draw_gradient_strip(const data_set &set);
 
 // Draws every slot's text line, swatches and, for the selected slot, the
 // markers beside the strip into glb_buffer, when it exists. A slot that
-// glb_used_slots says no pixel uses is drawn dimmed, its "-->" as ever.
+// glb_view.used_slots says no pixel uses is drawn dimmed, its "-->" as ever.
 void draw_tint_panel(const data_set &set);
 
 // The slot whose panel line (its text and swatches, as high as a swatch)

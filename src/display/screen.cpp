@@ -14,7 +14,7 @@
 
 int32_t glb_frame;
 int32_t glb_zoom;
-view_state glb_view = {false, 0, true, true, false, false, BACKGROUND_BLACK};
+view_state glb_view = {false, 0, true, true, false, false, BACKGROUND_BLACK, {}};
 status_state glb_status;
 
 // The frame and zoom lines below the preview; with the preview they fill

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/row_scaler.h"
 #include "common/surfaces.h"
@@ -21,7 +22,8 @@ enum preview_background {
     BACKGROUND_COUNT
 };
 
-// Playback, how the preview is drawn, and what the next pass draws again.
+// Playback, how the preview and the panel are drawn, and what the next pass
+// draws again.
 struct view_state {
     bool playing;         // Space set the frames playing
     int64_t frame_due_ms; // when the playing animation shows its next frame
@@ -30,6 +32,8 @@ struct view_state {
     bool untinted;        // Tab held: the preview in the palette as loaded
     bool highlight;       // H held: the selected slot's pixels in a contrasting colour
     int background;       // a preview_background, stepped by B
+    // Per slot, whether a frame's pixel uses it; empty: all are.
+    std::vector<bool> used_slots;
 };
 
 // The note below the zoom line and the clock that ends it.
@@ -41,7 +45,7 @@ struct status_state {
 
 extern int32_t glb_frame;      // index of the frame shown
 extern int32_t glb_zoom;       // zoom in percent
-extern view_state glb_view;     // playback and the marks for the next pass
+extern view_state glb_view;     // playback, the preview's modes, the marks for the next pass
 extern status_state glb_status; // the clock and the note
 
 // Where a W x H sprite lands in the preview at a zoom (may reach outside).

@@ -39,7 +39,6 @@ static const int pst_first_entry[PST_SLOTS] = {16, 32, 64, 80, 128, 160, 192, 22
 static const slot_layout bg2_layout = {{7, 12}, {21, 8}, bg2_first_entry, 3};
 static const slot_layout pst_layout = {{4, 16}, {4, 32}, pst_first_entry, 127};
 
-std::string glb_palshift_file = "last_palshift.bin";
 constexpr int PALSHIFT_BYTES = 4 * (BG2_SLOTS + PST_SLOTS);
 // The file is read in three pieces: bg2 A slots, bg2 B slots,
 // the pst table.
@@ -156,10 +155,10 @@ static void decode_palshift(const uint8_t *bytes)
     }
 }
 
-void load_palshift_file()
+void load_palshift_file(const std::string &path)
 {
     // Anything but a regular file (a FIFO, a directory) counts as absent.
-    FILE *in = open_regular_stream(glb_palshift_file.c_str());
+    FILE *in = open_regular_stream(path.c_str());
     if (!in)
         return;
     // A short file fills the image from its start; the rest keeps the
@@ -176,10 +175,10 @@ void load_palshift_file()
     decode_palshift(bytes);
 }
 
-void save_palshift_file()
+void save_palshift_file(const std::string &path)
 {
     uint8_t bytes[PALSHIFT_BYTES];
     encode_palshift(bytes);
-    if (!replace_file(glb_palshift_file.c_str(), bytes, sizeof bytes))
-        std::printf("can't write <%s>\n", glb_palshift_file.c_str());
+    if (!replace_file(path.c_str(), bytes, sizeof bytes))
+        std::printf("can't write <%s>\n", path.c_str());
 }

@@ -16,7 +16,6 @@ extern int32_t palshift_pst[PST_SLOTS]; // gradient row chosen per pst slot
 extern int32_t glb_slot;                // selected slot of the active data set
 extern uint8_t working_palette[256][3]; // composed colours at 8 bits
 extern PALETTE display_palette;         // the same at 6 bits, for the library
-extern std::string glb_palshift_file;   // the selection state file read and written
 
 // The active data set's palshift table.
 int32_t *active_palshift(const data_set &set);
@@ -37,9 +36,12 @@ const uint8_t *find_slot_colour(const data_set &set, int s, int c);
 // Rebuilds working_palette and display_palette from the slots' rows.
 void build_tint_palettes(const data_set &set);
 
-// Reads glb_palshift_file ("last_palshift.bin") into both tables; a missing or short file is no
-// error. Rows are brought into their own data set's range.
-void load_palshift_file();
-// Writes both tables to glb_palshift_file through a temporary file, so a
-// failed save leaves the previous file whole.
-void save_palshift_file();
+// The selection state file's name in the working directory.
+constexpr char PALSHIFT_FILE[] = "last_palshift.bin";
+
+// Reads the state file at path into both tables; a missing or short file is
+// no error. Rows are brought into their own data set's range.
+void load_palshift_file(const std::string &path = PALSHIFT_FILE);
+// Writes both tables to the state file at path through a temporary file, so
+// a failed save leaves the previous file whole.
+void save_palshift_file(const std::string &path = PALSHIFT_FILE);

@@ -30,13 +30,13 @@ inline std::vector<uint8_t> read_bytes(const std::string &name)
 // Stands in for the keyboard callback: key k goes down or up.
 inline void set_key(int k, bool down)
 {
-    note_key_event(glb_presses, down ? k : k | 0x80);
+    note_key_event(glb_input.presses, down ? k : k | 0x80);
 }
 
 // Stands in for the mouse callback: the left button goes down or up at (x, y).
 inline void set_button(int x, int y, bool down)
 {
-    note_button_event(glb_presses, down ? MOUSE_FLAG_LEFT_DOWN : MOUSE_FLAG_LEFT_UP, x, y);
+    note_button_event(glb_input.presses, down ? MOUSE_FLAG_LEFT_DOWN : MOUSE_FLAG_LEFT_UP, x, y);
 }
 
 // Per test: the library without a display, no press logged, known
@@ -73,10 +73,13 @@ struct screen_test : ::testing::Test {
         destroy_surfaces();
         for (gif_frame &frame : frames)
             destroy_bitmap(frame.bmp);
-        clear_press_log(glb_presses);
-        glb_input = {};
-        glb_row_history = {};
-        glb_used_slots.clear();
+        clear_press_log(glb_input.presses);
+        std::fill_n(glb_input.keys, INPUT_KEYS, key_track{});
+        glb_input.button = {};
+        glb_input.wheel = 0;
+        glb_input.esc_before_export = 0;
+        glb_input.progress_clock = 0;
+        glb_input.history = {};
         glb_view = {};
         glb_view.screen_dirty = true;
         glb_view.preview_dirty = true;
@@ -85,7 +88,6 @@ struct screen_test : ::testing::Test {
         glb_slot = 0;
         glb_frame = 0;
         glb_zoom = 100;
-        pcx_flag = 0;
         glb_export_options = export_options{};
         std::fill_n(palshift_bg2, BG2_SLOTS, 0);
         std::fill_n(palshift_pst, PST_SLOTS, 0);
