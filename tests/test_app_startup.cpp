@@ -1,16 +1,12 @@
-// Start-up as a process without a display, the first zoom, the data files.
-#include <allegro.h>
+// Start-up as a process without a display, and the first zoom.
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "app/app.h"
 #include "support/shell.h"
-#include "common/trace.h"
-#include "gif/gif_anim.h"
 
 const std::string bin = std::string(HUESMITH_BIN_DIR) + "/";
 
@@ -83,58 +79,4 @@ TEST(FirstZoom, LargestMultipleOfTenStrictlyInsideThePreview)
         {640, 480, 40}, {2999, 10, 10}, {3000, 10, 100}, {10, 4500, 100}, {65535, 65535, 100}};
     for (const auto &c : cases)
         EXPECT_EQ(choose_first_zoom(c.w, c.h), c.zoom) << c.w << " x " << c.h;
-}
-
-// A sample, the palette it is drawn in, and its data set's gradients.
-struct data_files {
-    const char *sample, *palette, *gradients;
-    int w, h;
-};
-
-// Palettes of 256 distinct colours (a repeat is an entry no pixel
-// reaches), gradients of their set's size (the session checks their
-// colours), samples of eight frames in palette colours only (the remap
-// stops on a stranger). No pixel has entry 0's colour (entry 1 is the
-// background); black, the outlines', has its own entry.
-TEST(DataFiles, PalettesGradientsAndSamplesFitTogether)
-{
-    install_allegro(SYSTEM_NONE, &errno, atexit);
-    const data_files sets[] = {
-        {"sample_bg2.gif", "pal_bg2.bin", "cmaps_bg2_12.bmp", 12, 116},
-        {"sample_pst.gif", "pal_pst.bin", "cmaps_pst_32.bmp", 32, 79},
-        {"sample_pst_interlaced.gif", "pal_pst.bin", "cmaps_pst_32.bmp", 32, 79}};
-    for (const data_files &files : sets) {
-        SCOPED_TRACE(files.sample);
-        set_color_depth(24);
-        BITMAP *gradients = load_bitmap((bin + files.gradients).c_str(), nullptr);
-        ASSERT_TRUE(gradients);
-        EXPECT_EQ(gradients->w, files.w);
-        EXPECT_EQ(gradients->h, files.h);
-        destroy_bitmap(gradients);
-        std::string bytes = read_file(bin + files.palette);
-        std::string black(3, '\0');
-        std::set<std::string> colours;
-        for (size_t i = 0; i + 2 < bytes.size(); i += 3)
-            colours.insert(bytes.substr(i, 3));
-        EXPECT_EQ(bytes.size(), 768u);
-        EXPECT_EQ(colours.size(), 256u);
-        glb_quiet = true;
-        set_color_depth(8);
-        gif_anim *anim = load_gif_anim((bin + files.sample).c_str());
-        ASSERT_TRUE(anim);
-        ASSERT_EQ(anim->num_frames, 8);
-        std::set<std::string> used;
-        for (int i = 0; i < 8; i++) {
-            const gif_frame &f = anim->frames[i];
-            const char *table = reinterpret_cast<const char *>(anim->palettes) + 768 * f.pal;
-            for (int y = 0; y < f.h; y++)
-                for (int x = 0; x < f.w; x++)
-                    used.insert(std::string(table + 3 * f.bmp->line[y][x], 3));
-        }
-        destroy_gif_anim(anim);
-        EXPECT_TRUE(std::includes(colours.begin(), colours.end(), used.begin(), used.end()));
-        EXPECT_EQ(used.count(bytes.substr(0, 3)), 0u);
-        EXPECT_EQ(used.count(black), 1u);
-        EXPECT_NE(bytes.substr(3, 3), black);
-    }
 }

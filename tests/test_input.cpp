@@ -1,5 +1,5 @@
-// Keys, playback, clicks, undo and the preview's keys over a simulated clock;
-// the mouse's hit tests.
+// Keys, playback, clicks and undo over a simulated clock; the mouse's hit
+// tests.
 #include "support/screen_fixture.h"
 
 using InputTest = screen_test;
@@ -36,13 +36,12 @@ static int count_steps()
 
 TEST_F(InputTest, ATapActsOnceAndAHeldKeyRepeatsAfterItsDelay)
 {
-    // Two presses each: taps up to 300 ms act once; held 310 ms, a key acts
-    // again at 300 ms; held 600 ms, then also at the tick 75 ms (zoom keys
-    // 33 ms) after each act: at 380, 460 and 540 ms (zoom keys 340, 380, ...
-    // 580 ms).
+    // Two presses each: held up to 300 ms a key acts once; held 310 ms, it
+    // acts again at 300 ms; held 600 ms, then also at the tick 75 ms (zoom
+    // keys 33 ms) after each act: at 380, 460 and 540 ms (zoom keys 340,
+    // 380, ... 580 ms).
     const struct { int hold, select_steps, zoom_steps; } holds[] = {
-        {20, 1, 1},  {50, 1, 1},  {80, 1, 1},  {130, 1, 1}, {160, 1, 1},
-        {250, 1, 1}, {300, 1, 1}, {310, 2, 2}, {600, 5, 9}};
+        {20, 1, 1}, {300, 1, 1}, {310, 2, 2}, {600, 5, 9}};
     const int keys[] = {KEY_UP,   KEY_DOWN,   KEY_LEFT,      KEY_RIGHT,   KEY_PGUP,
                         KEY_PGDN, KEY_MINUS, KEY_EQUALS, KEY_MINUS_PAD, KEY_PLUS_PAD};
     for (const auto &h : holds)
@@ -57,6 +56,77 @@ TEST_F(InputTest, ATapActsOnceAndAHeldKeyRepeatsAfterItsDelay)
             int steps = glb_zoom != 500 ? h.zoom_steps : h.select_steps;
             EXPECT_EQ(count_steps(), 2 * steps) << "key " << k << " held " << h.hold;
         }
+    // Home acts once a press, however long it is held.
+    make_anim(4, 4, 1);
+    glb_zoom = 150;
+    run_passes(&anim, KEY_HOME, 600, 700);
+    EXPECT_EQ(glb_zoom, 200);
+}
+
+// The view before and after one pass with keys down; every row of both
+// tables starts at row, and frames is the animation's frame count.
+struct view { int32_t slot, row, frame, zoom; };
+
+struct key_case {
+    std::vector<int> keys;
+    bool use_pst;
+    int frames;
+    view before, after;
+};
+
+const key_case key_cases[] = {
+    {{KEY_UP}, false, 5, {0, 0, 0, 100}, {0, 0, 0, 100}},
+    {{KEY_DOWN}, false, 5, {27, 0, 0, 100}, {27, 0, 0, 100}},
+    {{KEY_UP, KEY_DOWN}, false, 5, {3, 0, 0, 100}, {3, 0, 0, 100}},
+    {{KEY_DOWN, KEY_RIGHT}, false, 5, {0, 0, 0, 100}, {1, 1, 0, 100}},
+    {{KEY_DOWN}, true, 5, {2, 0, 0, 100}, {3, 0, 0, 100}},
+    {{KEY_RIGHT}, false, 5, {9, 115, 0, 100}, {9, 115, 0, 100}},
+    {{KEY_RIGHT}, true, 5, {7, 78, 0, 100}, {7, 78, 0, 100}},
+    // A row outside the table only moves towards it.
+    {{KEY_LEFT, KEY_RIGHT}, false, 5, {7, -3, 0, 100}, {7, -2, 0, 100}},
+    {{KEY_LEFT, KEY_RIGHT}, false, 5, {7, 200, 0, 100}, {7, 199, 0, 100}},
+    {{KEY_LEFT, KEY_RIGHT}, true, 5, {2, 0, 0, 100}, {2, 1, 0, 100}},
+    // Frames wrap at both ends.
+    {{KEY_PGUP}, false, 5, {0, 0, 0, 100}, {0, 0, 4, 100}},
+    {{KEY_PGDN}, false, 5, {0, 0, 4, 100}, {0, 0, 0, 100}},
+    {{KEY_PGUP, KEY_PGDN}, false, 1, {0, 0, 0, 100}, {0, 0, 0, 100}},
+    // Zoom steps of 10, or 1 with Shift; its bounds hold without a key too.
+    {{KEY_MINUS}, false, 5, {0, 0, 0, 10}, {0, 0, 0, 10}},
+    {{KEY_MINUS_PAD}, true, 5, {0, 0, 0, 15}, {0, 0, 0, 10}},
+    {{KEY_MINUS, KEY_RSHIFT}, false, 5, {0, 0, 0, 2}, {0, 0, 0, 1}},
+    {{}, false, 5, {0, 0, 0, 3}, {0, 0, 0, 10}},
+    {{KEY_EQUALS}, false, 5, {0, 0, 0, 995}, {0, 0, 0, 1000}},
+    {{KEY_PLUS_PAD, KEY_LSHIFT}, false, 5, {0, 0, 0, 995}, {0, 0, 0, 996}},
+    // Home snaps to the nearest hundred, or steps a whole hundred up to 1000
+    // and then back to 100.
+    {{KEY_HOME}, false, 5, {0, 0, 0, 150}, {0, 0, 0, 200}},
+    {{KEY_HOME}, false, 5, {0, 0, 0, 149}, {0, 0, 0, 100}},
+    {{KEY_HOME, KEY_LSHIFT}, false, 5, {0, 0, 0, 40}, {0, 0, 0, 1}},
+    {{KEY_HOME}, false, 5, {0, 0, 0, 100}, {0, 0, 0, 200}},
+    {{KEY_HOME}, false, 5, {0, 0, 0, 1000}, {0, 0, 0, 100}},
+};
+
+// One pass with the keys down moves the slot, the row, the frame and the
+// zoom one step, within their bounds.
+TEST_F(InputTest, OneKeyPassMovesStateWithinBounds)
+{
+    for (const key_case &c : key_cases) {
+        SCOPED_TRACE(testing::Message() << "case " << &c - key_cases);
+        const data_set &set = c.use_pst ? pst : bg2;
+        make_anim(4, 4, c.frames);
+        std::fill_n(palshift_bg2, BG2_SLOTS, c.before.row);
+        std::fill_n(palshift_pst, PST_SLOTS, c.before.row);
+        glb_slot = c.before.slot;
+        glb_frame = c.before.frame;
+        glb_zoom = c.before.zoom;
+        for (int k : c.keys)
+            set_key(k, true);
+        handle_keys(&anim, set);
+        EXPECT_EQ(glb_slot, c.after.slot);
+        EXPECT_EQ(active_palshift(set)[c.after.slot], c.after.row);
+        EXPECT_EQ(glb_frame, c.after.frame);
+        EXPECT_EQ(glb_zoom, c.after.zoom);
+    }
 }
 
 TEST_F(InputTest, SpacePlaysTheFramesAtTheirDelaysAndPageKeysStopIt)
@@ -96,19 +166,6 @@ TEST_F(InputTest, ClicksSelectOnPressAndTheWheelZooms)
     }
 }
 
-// Down and up again before the pass.
-static void tap_key(int k)
-{
-    set_key(k, true);
-    set_key(k, false);
-}
-
-static void click_at(int x, int y)
-{
-    set_button(x, y, true);
-    set_button(x, y, false);
-}
-
 // Key k tapped with Ctrl (and Shift) held, then a pass: the selected slot
 // and the rows of slots 0 and 1.
 static std::vector<int32_t> pass_after_ctrl(gif_anim *anim, int k, bool shift)
@@ -122,62 +179,27 @@ static std::vector<int32_t> pass_after_ctrl(gif_anim *anim, int k, bool shift)
     return {glb_slot, palshift_bg2[0], palshift_bg2[1]};
 }
 
-// Taps and clicks let go before the pass act once each, a click where it
-// was pressed; Ctrl+Z takes back the rows keys and clicks set, selecting
-// the slot, and Ctrl+Y and Ctrl+Shift+Z bring them again.
-TEST_F(InputTest, PressesBeforeThePassActOnceAndCtrlZTakesRowsBack)
+// Ctrl+Z takes back the rows keys and clicks set, selecting the slot, and
+// Ctrl+Y and Ctrl+Shift+Z bring them again; Z and Y alone do nothing.
+TEST_F(InputTest, CtrlZTakesRowsBackAndCtrlYBringsThemAgain)
 {
     make_anim(4, 4, 1);
     using shown = std::vector<int32_t>;
     tap_key(KEY_RIGHT);
-    tap_key(KEY_RIGHT);
     handle_keys(&anim, bg2);
+    tap_key(KEY_DOWN);
     handle_keys(&anim, bg2);
-    EXPECT_EQ(palshift_bg2[0], 2);
-    // A2's line, then the strip's row 40.
-    click_at(300, 38);
-    click_at(725, 215);
+    // The strip's row 40.
+    set_button(725, 215, true);
     handle_keys(&anim, bg2);
-    EXPECT_EQ(glb_slot, 1);
-    handle_keys(&anim, bg2);
-    EXPECT_EQ(palshift_bg2[1], 40);
-    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Z, false), (shown{1, 2, 0}));
-    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Z, false), (shown{0, 1, 0}));
-    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Y, false), (shown{0, 2, 0}));
-    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Z, true), (shown{1, 2, 40}));
-    // Z and Y without Ctrl do nothing; Home held over passes acts once.
-    glb_zoom = 150;
+    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Z, false), (shown{1, 1, 0}));
+    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Z, false), (shown{0, 0, 0}));
+    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Y, false), (shown{0, 1, 0}));
+    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Z, true), (shown{1, 1, 40}));
     tap_key(KEY_Z);
     tap_key(KEY_Y);
-    set_key(KEY_HOME, true);
-    for (int pass = 0; pass < 50; pass++) {
-        handle_keys(&anim, bg2);
-        glb_status.clock = glb_status.clock + 1;
-    }
+    handle_keys(&anim, bg2);
     EXPECT_EQ(palshift_bg2[1], 40);
-    EXPECT_EQ(glb_zoom, 200);
-}
-
-TEST_F(InputTest, TabAndHShowWhileHeldAndBStepsTheBackground)
-{
-    make_anim(4, 4, 1);
-    set_key(KEY_TAB, true);
-    set_key(KEY_H, true);
-    tap_key(KEY_B);
-    handle_keys(&anim, bg2);
-    EXPECT_TRUE(glb_view.untinted);
-    EXPECT_TRUE(glb_view.highlight);
-    EXPECT_EQ(glb_view.background, BACKGROUND_GREY);
-    glb_view.preview_dirty = false;
-    set_key(KEY_TAB, false);
-    tap_key(KEY_B);
-    handle_keys(&anim, bg2);
-    EXPECT_FALSE(glb_view.untinted);
-    EXPECT_TRUE(glb_view.preview_dirty);
-    EXPECT_EQ(glb_view.background, BACKGROUND_CHECKERBOARD);
-    tap_key(KEY_B);
-    handle_keys(&anim, bg2);
-    EXPECT_EQ(glb_view.background, BACKGROUND_BLACK);
 }
 
 // Every slot line and strip row at its edges. Slot lines: a group's first

@@ -1,6 +1,6 @@
-// The preview's modes (one slot marked, backgrounds; Tab's untinted one is
-// seen in the window's tests), unused slots dimmed in the panel, and Esc
-// pressed with S.
+// The preview's modes as their keys set them (one slot marked, backgrounds;
+// Tab's untinted one is seen in the window's tests), unused slots dimmed in
+// the panel, and Esc pressed with S.
 #include "support/screen_fixture.h"
 
 using WindowModesTest = screen_test;
@@ -22,18 +22,17 @@ static void fill_gradients()
         }
 }
 
-// The preview drawn again in these modes.
-static void compose_in_mode(gif_anim *anim, bool highlight, int background)
+// A pass with the keys as set, then the screen composed after it.
+static void pass_and_compose(gif_anim *anim)
 {
-    glb_view.highlight = highlight;
-    glb_view.background = background;
-    glb_view.preview_dirty = true;
+    handle_keys(anim, bg2);
     compose_screen(anim, bg2, ".bmp");
 }
 
 // A 10 x 10 frame at zoom 100, shown at (145, 220): entry 4 (slot A1) at
 // (1, 1), black entry 2 at (2, 2), entry 40 (slot A4) at (3, 3), the rest
-// transparent.
+// transparent. H held marks the selected slot's pixels; B steps the
+// background from black to grey, a checkerboard and black again.
 TEST_F(WindowModesTest, PreviewModesRecolourThePreview)
 {
     make_anim(10, 10, 1);
@@ -54,21 +53,25 @@ TEST_F(WindowModesTest, PreviewModesRecolourThePreview)
     EXPECT_EQ(getpixel(glb_buffer, 147, 222), 0);
 
     // H: the selected slot's pixels in magenta or green, the others tinted.
-    compose_in_mode(&anim, true, BACKGROUND_BLACK);
+    set_key(KEY_H, true);
+    pass_and_compose(&anim);
     int marked = getpixel(glb_buffer, 146, 221);
     EXPECT_TRUE(marked == makecol(255, 0, 255) || marked == makecol(0, 255, 0)) << marked;
     EXPECT_EQ(getpixel(glb_buffer, 148, 223), tinted_a4);
 
     // B: grey behind the transparent pixels and around the frame; black
     // stays (nearly) black.
-    compose_in_mode(&anim, false, BACKGROUND_GREY);
+    set_key(KEY_H, false);
+    tap_key(KEY_B);
+    pass_and_compose(&anim);
     int grey = makecol(128, 128, 128);
     EXPECT_EQ(getpixel(glb_buffer, 149, 224), grey);
     EXPECT_EQ(getpixel(glb_buffer, 299, 449), grey);
     EXPECT_EQ(getpixel(glb_buffer, 147, 222), makecol(0, 0, 8));
     EXPECT_EQ(getpixel(glb_buffer, 146, 221), tinted_a1);
     EXPECT_EQ(getpixel(glb_buffer, 0, 450), 0);
-    compose_in_mode(&anim, false, BACKGROUND_CHECKERBOARD);
+    tap_key(KEY_B);
+    pass_and_compose(&anim);
     int dark = makecol(102, 102, 102);
     int light = makecol(153, 153, 153);
     EXPECT_EQ(getpixel(glb_buffer, 7, 7), dark);
@@ -76,7 +79,8 @@ TEST_F(WindowModesTest, PreviewModesRecolourThePreview)
     EXPECT_EQ(getpixel(glb_buffer, 8, 8), dark);
 
     // Back to black: as at first, pixel for pixel.
-    compose_in_mode(&anim, false, BACKGROUND_BLACK);
+    tap_key(KEY_B);
+    pass_and_compose(&anim);
     for (int y = 0; y < BUFFER_H; y++)
         ASSERT_EQ(memcmp(plain->line[y], glb_buffer->line[y], 4 * BUFFER_W), 0) << "row " << y;
     destroy_bitmap(plain);

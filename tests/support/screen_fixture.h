@@ -33,6 +33,13 @@ inline void set_key(int k, bool down)
     note_key_event(glb_input.presses, down ? k : k | 0x80);
 }
 
+// Key k down and up again before the pass.
+inline void tap_key(int k)
+{
+    set_key(k, true);
+    set_key(k, false);
+}
+
 // Stands in for the mouse callback: the left button goes down or up at (x, y).
 inline void set_button(int x, int y, bool down)
 {
