@@ -263,6 +263,5 @@ TEST_F(InputTest, CShowsWholeFramesAndBack)
     handle_keys(whole, bg2);
     EXPECT_EQ(choose_shown_anim(&anim), &anim);
     EXPECT_EQ(glb_status.note, "frames shown alone");
-    destroy_gif_anim(glb_coalesce.whole);
-    glb_coalesce = coalesce_state{};
+    destroy_whole_frames();
 }

@@ -28,14 +28,7 @@ struct input_state {
     row_history history;        // the row changes Ctrl+Z takes back
 };
 
-// -coalesce and C: the frames shown and exported as whole screens.
-struct coalesce_state {
-    bool on;         // the whole screens are shown and exported
-    gif_anim *whole; // the loaded animation as whole screens, made when first asked for
-};
-
-extern input_state glb_input;       // the presses, what the passes took of them, the row history
-extern coalesce_state glb_coalesce; // whether whole screens are shown, and those made
+extern input_state glb_input; // the presses, what the passes took of them, the row history
 
 // What the command line asks for.
 struct command_line {
@@ -127,6 +120,10 @@ gif_anim *choose_shown_anim(gif_anim *loaded);
 // Turns whole screens on (making them from the loaded animation the first
 // time) or off; false, and off, when they cannot be made.
 bool set_coalesce(const gif_anim *loaded, bool on);
+// True while the whole screens are shown.
+bool is_coalesce_on();
+// Frees the whole screens, and turns them off.
+void destroy_whole_frames();
 // One line on standard error, once per run, when the animation has frames
 // drawn over earlier ones that show alone without -coalesce.
 void hint_coalesce(const gif_anim *anim);

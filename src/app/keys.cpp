@@ -272,7 +272,7 @@ static void handle_coalesce_key(const gif_anim *anim)
 {
     if (!is_key_due(KEY_C, NO_REPEAT_MS) || !anim)
         return;
-    bool on = !glb_coalesce.on;
+    bool on = !is_coalesce_on();
     if (!set_coalesce(anim, on)) {
         show_status_note("can't make whole frames");
         return;

@@ -145,8 +145,7 @@ static void create_surfaces(gif_anim *anim, const data_set &set)
 static void quit_in_order(gif_anim *anim)
 {
     destroy_bitmap(glb_sub_preview);
-    destroy_gif_anim(glb_coalesce.whole);
-    glb_coalesce.whole = nullptr;
+    destroy_whole_frames();
     destroy_gif_anim(anim);
     destroy_bitmap(glb_buffer);
     destroy_bitmap(glb_cmap);
@@ -206,8 +205,7 @@ static int export_without_window(gif_anim *anim, const data_set &set, int32_t zo
         whole = save_all_frames(shown, scale, glb_export_options) == anim->num_frames;
     else
         whole = export_variants(shown, set, scale, variants) == 0;
-    destroy_gif_anim(glb_coalesce.whole);
-    glb_coalesce.whole = nullptr;
+    destroy_whole_frames();
     destroy_gif_anim(anim);
     destroy_bitmap(glb_sprite_8bpp);
     glb_sprite_8bpp = nullptr;

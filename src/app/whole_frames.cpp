@@ -6,25 +6,42 @@
 #include "gif/gif_anim.h"
 #include "gif/gif_compose.h"
 
-coalesce_state glb_coalesce;
+// Whether the whole screens are shown and exported, and the loaded
+// animation as whole screens, made when first asked for.
+struct coalesce_state {
+    bool on;
+    gif_anim *whole;
+};
+static coalesce_state coalesce;
 
 gif_anim *choose_shown_anim(gif_anim *loaded)
 {
-    return glb_coalesce.on && glb_coalesce.whole ? glb_coalesce.whole : loaded;
+    return coalesce.on && coalesce.whole ? coalesce.whole : loaded;
 }
 
 bool set_coalesce(const gif_anim *loaded, bool on)
 {
-    if (on && !glb_coalesce.whole)
-        glb_coalesce.whole = coalesce_gif_anim(loaded);
-    glb_coalesce.on = on && glb_coalesce.whole;
-    return glb_coalesce.on == on;
+    if (on && !coalesce.whole)
+        coalesce.whole = coalesce_gif_anim(loaded);
+    coalesce.on = on && coalesce.whole;
+    return coalesce.on == on;
+}
+
+bool is_coalesce_on()
+{
+    return coalesce.on;
+}
+
+void destroy_whole_frames()
+{
+    destroy_gif_anim(coalesce.whole);
+    coalesce = coalesce_state{};
 }
 
 void hint_coalesce(const gif_anim *anim)
 {
     static bool hinted = false;
-    if (hinted || glb_coalesce.on || !detect_partial_frames(anim))
+    if (hinted || coalesce.on || !detect_partial_frames(anim))
         return;
     hinted = true;
     std::fprintf(stderr, "hint : some frames are drawn over earlier ones and show alone; "
