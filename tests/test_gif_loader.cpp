@@ -70,46 +70,16 @@ TEST(GifLoader, DisposalsTransparencyAndPaletteSlots)
     }
 }
 
-// Without a global table: no slot for plain images, local tables from slot
-// 0, one zero slot more, and a fill of 0. The loop count is a NETSCAPE2.0
-// extension's (another name's is none: see the trace test).
-TEST(GifLoader, NoGlobalTable)
-{
-    const byte_list netscape = {'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'};
-    byte_list gif = make_gif_screen(2, 1, test_colours(0), 5);
-    append_extension(gif, 0xFF, netscape, {1, 0x34, 0x12});
-    append_gif_image(gif, 1, 0, 1, 1, {}, 2, {1});
-    append_gif_image(gif, 1, 0, 1, 1, test_colours(1), 2, {1});
-    append_gce(gif, 0, 1);
-    append_gif_image(gif, 0, 0, 2, 1, {}, 2, {1, 1});
-    gif_anim *anim = load_gif_bytes(gif);
-    ASSERT_TRUE(anim != nullptr);
-    ASSERT_EQ(anim->num_palettes, 2);
-    EXPECT_EQ(anim->loop_count, 0x1234);
-    EXPECT_EQ(anim->frames[0].pal, -1);
-    EXPECT_EQ(anim->frames[1].pal, 0);
-    EXPECT_EQ(anim->frames[2].pal, -1);
-    byte_list zero_slot(GIF_PALETTE_BYTES, 0);
-    EXPECT_EQ(byte_list(anim->palettes + GIF_PALETTE_BYTES, anim->palettes + 1536), zero_slot);
-    EXPECT_EQ(read_frame_pixels(anim, 2), (byte_list{0, 1}));
-    destroy_gif_anim(anim);
-}
-
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 // Skipped blocks and a control block before a plain image, then an
 // interlaced one with a local table, cut anywhere: whole images as in the
-// whole file, and an image whose data the cut reaches named as cut. The
-// trace shows those blocks and the table (the lines of plain images are
-// checked with the program's start-up).
-TEST(GifLoader, TraceAndEveryTruncation)
+// whole file, and an image whose data the cut reaches named as cut, once, in
+// a warning. The loop count is a NETSCAPE2.0 extension's.
+TEST(GifLoader, EveryTruncation)
 {
+    const byte_list netscape = {'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'};
     byte_list gif = make_gif_screen(8, 6, test_colours(1), 1);
     append_extension(gif, 0xFE, {'o', 'k'});
-    append_extension(gif, 0xFF, {'a', 'p', 'p'}, {1, 0x34, 0x12});
+    append_extension(gif, 0xFF, netscape, {1, 0x34, 0x12});
     append_gce(gif, 0, 1, 25);
     std::vector<size_t> ends = {gif.size()}; // where each part ends
     append_gif_image(gif, 0, 0, 8, 6, {}, 2, make_pixels(8, 6, 2, 0));
@@ -120,19 +90,9 @@ TEST(GifLoader, TraceAndEveryTruncation)
     ends.push_back(gif.size());
     // Where each image's data starts, after its code size byte.
     const size_t data[2] = {ends[0] + 11, ends[1] + 11 + 12};
-
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    gif_anim *whole = load_gif_bytes(gif, false);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    std::string trace = testing::internal::GetCapturedStdout();
+    gif_anim *whole = load_gif_bytes(gif);
     ASSERT_TRUE(whole != nullptr);
-    EXPECT_EQ(whole->loop_count, GIF_NO_LOOP_EXTENSION);
-    const std::string skip = "\n\n0x21 Extension Block\n   ???? 0x";
-    EXPECT_TRUE(contains(trace, skip + "FE Skip that block\n" + skip + "FF Skip that block\n"));
-    EXPECT_TRUE(contains(trace, "   0xF9 Graphic Control extension\n0x2C"));
-    EXPECT_TRUE(contains(trace, "local_palette_flag = 1\n   reading local palette, size = 4\n"));
-    EXPECT_TRUE(contains(trace, ".pal   = 0\n   .trans = 1\n   .delay = 25\n"));
+    EXPECT_EQ(whole->loop_count, 0x1234);
 
     for (size_t cut = 0; cut <= gif.size(); cut++) {
         byte_list part(gif.begin(), gif.begin() + long(cut));
@@ -162,84 +122,30 @@ TEST(GifLoader, TraceAndEveryTruncation)
     }
     destroy_gif_anim(whole);
 
+    const std::string path = "cut_" + std::to_string(getpid()) + ".gif";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(gif.data()),
+                                                std::streamsize(data[1] + 3));
     testing::internal::CaptureStderr();
-    destroy_gif_anim(load_gif_bytes(byte_list(gif.begin(), gif.begin() + long(data[1] + 3))));
+    destroy_gif_anim(load_gif_anim(path.c_str()));
     std::string warning = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::count(warning.begin(), warning.end(), '\n'), 1) << warning;
-    EXPECT_TRUE(contains(warning, "input.gif ends early, frame 1 is incomplete")) << warning;
+    EXPECT_EQ(warning, "warning : " + path + " ends early, frame 1 is incomplete\n");
+    std::remove(path.c_str());
 }
 
-// A GIF whose frames are given (empty: not checked), or none when the
-// file may fail to load.
-struct hostile_case {
-    byte_list gif;
-    std::vector<byte_list> frames;
-};
-
-// Each file ends in the 2 x 2 image {1, 2, 3, 0}.
-TEST(GifLoader, HostileSizesCodesAndBlocks)
+// Above 11 the image stays the fill, its chain skipped whole; 11 still
+// decodes. The 2 x 2 image after it is read either way.
+TEST(GifLoader, CodeSizesAboveElevenDecodeNothing)
 {
-    const byte_list last = {1, 2, 3, 0};
-    const byte_list tall = make_pixels(1, 65535, 4, 3);
     const byte_list pixels = make_pixels(4, 4, 4, 1);
-    std::vector<hostile_case> cases;
-
-    // The last image keeps its column inside the 1-pixel-wide screen.
-    hostile_case tall_screen{make_gif_screen(1, 65535, test_colours(2), 1), {tall, {1, 3}}};
-    append_gif_image(tall_screen.gif, 0, 0, 1, 65535, {}, 2, tall);
-    cases.push_back(tall_screen);
-    // Images of zero size or past the screen.
-    const unsigned rects[5][4] = {
-        {0, 0, 0, 3}, {0, 0, 3, 0}, {3, 3, 4, 4}, {65535, 65535, 1, 1}, {65534, 0, 3, 3},
-    };
-    for (const auto &r : rects) {
-        hostile_case c{make_gif_screen(4, 4, test_colours(2), 1), {{}, last}};
-        byte_list image = make_pixels(int(std::min(r[2], 8u)), int(std::min(r[3], 8u)), 4, 2);
-        append_gif_image(c.gif, r[0], r[1], r[2], r[3], {}, 2, image);
-        cases.push_back(c);
-    }
-    // Above 11 the image stays the background; 11 still decodes; at 8,
-    // codes past the table at width 12, never clearing.
-    for (int size : {11, 12, 8}) {
-        hostile_case c{make_gif_screen(4, 4, test_colours(2), 1), {{}, last}};
-        if (size == 11)
-            c.frames[0] = pixels;
-        if (size == 12)
-            c.frames[0] = byte_list(16, 1);
-        append_gif_descriptor(c.gif, 0, 0, 4, 4, {}, size);
-        if (size == 8)
-            append_sub_blocks(c.gif, byte_list(20000, 0xFE));
-        else
-            append_sub_blocks(c.gif, encode_gif_lzw(pixels, 11));
-        cases.push_back(c);
-    }
-    // Thousands of extensions before one image (the last control block,
-    // transparent 2, wins).
-    hostile_case many{make_gif_screen(2, 2, test_colours(2), 1), {{1, 1, 3, 0}}};
-    while (many.gif.size() < 200000) {
-        append_gce(many.gif, int(many.gif.size() % 8), int(many.gif.size() % 4));
-        append_extension(many.gif, 0xFE, {'x'});
-    }
-    append_gce(many.gif, 0, 2);
-    cases.push_back(many);
-    // Extensions that never end.
-    hostile_case endless{make_gif_screen(2, 2, test_colours(2), 1), {}};
-    while (endless.gif.size() < 20000)
-        endless.gif.insert(endless.gif.end(), {0x21, 0xFF, 0x0B});
-    cases.push_back(endless);
-
-    for (hostile_case &c : cases) {
-        append_gif_image(c.gif, 0, 0, 2, 2, {}, 2, last);
-        gif_anim *anim = load_gif_bytes(c.gif);
-        EXPECT_TRUE(anim || c.frames.empty()) << c.gif.size();
-        if (!anim)
-            continue;
-        EXPECT_EQ(check_gif_anim(anim), "") << c.gif.size();
-        for (size_t i = 0; i < c.frames.size() && int(i) < anim->num_frames; ++i) {
-            if (c.frames[i].empty())
-                continue;
-            EXPECT_EQ(read_frame_pixels(anim, int(i)), c.frames[i]) << c.gif.size();
-        }
+    for (int size : {11, 12}) {
+        byte_list gif = make_gif_screen(4, 4, test_colours(2), 1);
+        append_gif_descriptor(gif, 0, 0, 4, 4, {}, size);
+        append_sub_blocks(gif, encode_gif_lzw(pixels, 11));
+        append_gif_image(gif, 0, 0, 2, 2, {}, 2, {1, 2, 3, 0});
+        gif_anim *anim = load_gif_bytes(gif);
+        ASSERT_TRUE(anim != nullptr);
+        EXPECT_EQ(read_frame_pixels(anim, 0), size == 11 ? pixels : byte_list(16, 1));
+        EXPECT_EQ(read_frame_pixels(anim, 1), (byte_list{1, 2, 3, 0})) << size;
         destroy_gif_anim(anim);
     }
 }
@@ -301,7 +207,8 @@ TEST(GifLoader, TinyFramesStayWithinTheBudget)
 }
 
 // 35 bytes: a 2 x 2 screen and one image of 32514 x 32770 pixels. Only its
-// 2 x 2 corner is kept; the frame table keeps the descriptor's size.
+// 2 x 2 corner is kept; the frame table keeps the descriptor's size. A
+// screen of 65535 x 32767 asks for a 2 GiB canvas: refused untouched.
 TEST(GifLoader, ImageFarLargerThanTheScreenKeepsOnlyTheScreen)
 {
     byte_list gif = make_gif_screen(2, 2, test_colours(0), 0);
@@ -318,65 +225,12 @@ TEST(GifLoader, ImageFarLargerThanTheScreenKeepsOnlyTheScreen)
     EXPECT_EQ(read_frame_pixels(anim, 0), (byte_list{1, 2, 0, 0}));
     EXPECT_EQ(check_gif_anim(anim), "");
     destroy_gif_anim(anim);
-}
 
-// Images far wider than the screen, some interlaced, some with a transparent
-// index (2): the kept columns hold the image's pixels, the background (3)
-// where they are transparent.
-TEST(GifLoader, ImageFarWiderThanTheScreenKeepsItsColumns)
-{
-    const unsigned w = 65535;
-    const unsigned h = 10;
-    byte_list pixels;
-    for (unsigned y = 0; y < h; y++)
-        for (unsigned x = 0; x < w; x++)
-            pixels.push_back(uint8_t((x + 2 * y + x / 7) % 4));
-    for (int variant = 0; variant < 4; variant++) {
-        bool interlace = variant % 2 == 1;
-        int trans = variant >= 2 ? 2 : -1;
-        byte_list gif = make_gif_screen(3, h - 1, test_colours(2), 3);
-        append_gce(gif, 0, trans);
-        append_gif_image(gif, 0, 0, w, h, {}, 2, pixels, interlace);
-        gif_anim *anim = load_gif_bytes(gif);
-        ASSERT_TRUE(anim != nullptr);
-        byte_list want;
-        for (size_t y = 0; y < h - 1; y++) {
-            for (size_t x = 0; x < 3; x++) {
-                uint8_t index = pixels[y * w + x];
-                if (index == trans)
-                    index = 3;
-                want.push_back(index);
-            }
-        }
-        EXPECT_EQ(read_frame_pixels(anim, 0), want) << variant;
-        EXPECT_EQ(check_gif_anim(anim), "") << variant;
-        destroy_gif_anim(anim);
-    }
-}
-
-// Two 10 x 10 images: the file's bytes, the record's tables, frame 0, the
-// canvas it stays on and frame 1, each at its full cost, and the row table
-// the reader keeps.
-TEST(GifLoader, BudgetCountsEveryBitmapWhole)
-{
-    byte_list two = make_gif_screen(10, 10, test_colours(1), 0);
-    for (int i = 0; i < 2; i++)
-        append_gif_image(two, 0, 0, 10, 10, {}, 2, make_pixels(10, 10, 2, i));
-    long long need = static_cast<long long>(two.size());
-    need += 2 * static_cast<long long>(sizeof(gif_frame)) + GIF_PALETTE_BYTES;
-    need += 3 * count_gif_bitmap_bytes(10, 10);
-    need += 10 * static_cast<long long>(sizeof(int));
-    EXPECT_GE(count_gif_bitmap_bytes(1, 1), 168); // as measured
-    for (long long limit : {need, need - 1}) {
-        free_gif_reader_buffers();
-        long long saved = glb_gif_reader.load_bytes_limit;
-        glb_gif_reader.load_bytes_limit = limit;
-        gif_anim *anim = load_gif_bytes(two);
-        glb_gif_reader.load_bytes_limit = saved;
-        EXPECT_EQ(anim != nullptr, limit == need) << limit;
-        destroy_gif_anim(anim);
-    }
-    EXPECT_EQ(load_gif_bytes(make_gif_screen(65535, 65535, test_colours(1), 0)), nullptr);
+    byte_list huge = make_gif_screen(65535, 32767, test_colours(1), 0);
+    for (unsigned x = 0; x < 2; x++) // the second needs the canvas
+        append_gif_image(huge, x, 0, 1, 1, {}, 2, {1});
+    long long limit = glb_gif_reader.load_bytes_limit;
+    EXPECT_EQ(load_in_child(huge, limit, 256 << 10), 0) << "1 loaded, 2 touched 256 MiB";
 }
 
 } // namespace

@@ -34,8 +34,8 @@ int find_gif_loop_count(const GifFileType *file);
 // Each image's graphic control delay, 0 without one.
 std::vector<int> list_gif_delays(GifFileType *file);
 
-// load_gif_anim on the bytes, its trace on standard output dropped when quiet.
-gif_anim *load_gif_bytes(const byte_list &bytes, bool quiet = true);
+// load_gif_memory on the bytes, with the trace off.
+gif_anim *load_gif_bytes(const byte_list &bytes);
 byte_list read_frame_pixels(const gif_anim *anim, int frame); // empty without a bitmap
 // Counts, frames, bitmaps and palette slots walked as the remap indexes them.
 std::string check_gif_anim(const gif_anim *anim);
@@ -47,8 +47,8 @@ std::string run_gif_body(const uint8_t *data, size_t size);
 std::string run_palette_body(const uint8_t *data, size_t size);
 // The input as one image's data for a plain bit-by-bit LZW decoder and the
 // program's (its table kept from earlier inputs): the same indices, count
-// and place where the parse goes on. Bytes 0..4: code size (mod 13), width
+// and place where the parse goes on. Bytes 0..4: code size (mod 12), width
 // and height (their product is the number of indices kept), flags (1: an
-// output buffer with no room past its end, 2: strings handed over one by
-// one), unused; then the data from its first sub-block.
+// output buffer with no room past its end), unused; then the data from its
+// first sub-block.
 std::string run_lzw_body(const uint8_t *data, size_t size);
