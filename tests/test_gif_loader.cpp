@@ -133,19 +133,21 @@ TEST(GifLoader, EveryTruncation)
 }
 
 // Above 11 the image stays the fill, its chain skipped whole; 11 still
-// decodes. The 2 x 2 image after it is read either way.
-TEST(GifLoader, CodeSizesAboveElevenDecodeNothing)
+// decodes. The 2 x 2 image after it is read either way. Without a global
+// table the fill is 0 and plain images have no slot.
+TEST(GifLoader, CodeSizesAboveElevenWithoutAGlobalTable)
 {
     const byte_list pixels = make_pixels(4, 4, 4, 1);
     for (int size : {11, 12}) {
-        byte_list gif = make_gif_screen(4, 4, test_colours(2), 1);
+        byte_list gif = make_gif_screen(4, 4, test_colours(0), 1);
         append_gif_descriptor(gif, 0, 0, 4, 4, {}, size);
         append_sub_blocks(gif, encode_gif_lzw(pixels, 11));
         append_gif_image(gif, 0, 0, 2, 2, {}, 2, {1, 2, 3, 0});
         gif_anim *anim = load_gif_bytes(gif);
         ASSERT_TRUE(anim != nullptr);
-        EXPECT_EQ(read_frame_pixels(anim, 0), size == 11 ? pixels : byte_list(16, 1));
+        EXPECT_EQ(read_frame_pixels(anim, 0), size == 11 ? pixels : byte_list(16, 0));
         EXPECT_EQ(read_frame_pixels(anim, 1), (byte_list{1, 2, 3, 0})) << size;
+        EXPECT_EQ(anim->frames[1].pal, -1);
         destroy_gif_anim(anim);
     }
 }
