@@ -29,7 +29,8 @@ inline int count_gif_table_bits(const std::vector<gif_rgb> &table)
 }
 
 // "GIF89a" and the logical screen with a global table (none when empty).
-inline byte_list make_gif_screen(unsigned w, unsigned h, const std::vector<gif_rgb> &table, int background)
+inline byte_list make_gif_screen(unsigned w, unsigned h, const std::vector<gif_rgb> &table,
+                                 int background)
 {
     byte_list out = {'G', 'I', 'F', '8', '9', 'a'};
     append_gif_u16(out, w), append_gif_u16(out, h);
@@ -52,7 +53,8 @@ inline void append_sub_blocks(byte_list &out, const byte_list &bytes, size_t blo
 }
 
 // An extension: its first block, then the sub-blocks of more.
-inline void append_extension(byte_list &out, int label, const byte_list &first, const byte_list &more = {})
+inline void append_extension(byte_list &out, int label, const byte_list &first,
+                             const byte_list &more = {})
 {
     out.insert(out.end(), {0x21, uint8_t(label), uint8_t(first.size())});
     out.insert(out.end(), first.begin(), first.end());
@@ -80,7 +82,8 @@ inline byte_list pack_gif_codes(const std::vector<int> &codes, int min_code_size
         for (count += width; count >= 8; count -= 8, bits >>= 8)
             out.push_back(uint8_t(bits));
         next_free = code == clear ? clear + 2 : next_free + (!fresh && next_free < (1 << width));
-        width = code == clear ? min_code_size + 1 : width + (next_free >= (1 << width) && width < 12);
+        width =
+            code == clear ? min_code_size + 1 : width + (next_free >= (1 << width) && width < 12);
         fresh = code == clear;
     }
     if (count > 0)
@@ -126,7 +129,8 @@ inline std::vector<int> list_gif_row_order(int h, bool interlace)
 
 // Image descriptor, local table (none when empty) and code size byte.
 inline void append_gif_descriptor(byte_list &out, unsigned x, unsigned y, unsigned w, unsigned h,
-                                  const std::vector<gif_rgb> &local, int min_code_size, bool interlace = false)
+                                  const std::vector<gif_rgb> &local, int min_code_size,
+                                  bool interlace = false)
 {
     out.push_back(0x2C);
     append_gif_u16(out, x), append_gif_u16(out, y), append_gif_u16(out, w), append_gif_u16(out, h);
@@ -140,13 +144,15 @@ inline void append_gif_descriptor(byte_list &out, unsigned x, unsigned y, unsign
 // Descriptor and the pixels, given in display order (fewer than w x h are
 // taken as they are), encoded.
 inline void append_gif_image(byte_list &out, unsigned x, unsigned y, unsigned w, unsigned h,
-                             const std::vector<gif_rgb> &local, int min_code_size, const byte_list &pixels,
-                             bool interlace = false, size_t block_size = 255)
+                             const std::vector<gif_rgb> &local, int min_code_size,
+                             const byte_list &pixels, bool interlace = false,
+                             size_t block_size = 255)
 {
     append_gif_descriptor(out, x, y, w, h, local, min_code_size, interlace);
     byte_list stored = interlace ? byte_list() : pixels;
     for (int row : interlace ? list_gif_row_order(int(h), true) : std::vector<int>())
-        stored.insert(stored.end(), pixels.begin() + long(row * w), pixels.begin() + long((row + 1) * w));
+        stored.insert(stored.end(), pixels.begin() + long(row * w),
+                      pixels.begin() + long((row + 1) * w));
     append_sub_blocks(out, encode_gif_lzw(stored, min_code_size), block_size);
 }
 
@@ -168,8 +174,9 @@ inline bool write_gif_file(const char *path, int w, int h, const std::vector<gif
     for (const gif_out_frame &f : frames) {
         const std::vector<gif_rgb> &table = f.local_table.empty() ? global_table : f.local_table;
         append_gce(gif, 1, -1, f.delay);
-        append_gif_image(gif, unsigned(f.x), unsigned(f.y), unsigned(f.w), unsigned(f.h), f.local_table,
-                         std::max(2, count_gif_table_bits(table)), f.pixels, f.interlace);
+        append_gif_image(gif, unsigned(f.x), unsigned(f.y), unsigned(f.w), unsigned(f.h),
+                         f.local_table, std::max(2, count_gif_table_bits(table)), f.pixels,
+                         f.interlace);
     }
     gif.push_back(0x3B);
     FILE *file = fopen(path, "wb");

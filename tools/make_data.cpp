@@ -556,7 +556,8 @@ bool write_sample(const std::string &path, const figure_colours &fc, const std::
     for (const canvas &c : cycle)
         canvases.push_back(index_canvas(c, entries));
     std::vector<gif_out_frame> frames = crop_gif_frames(canvases, FIGURE_W, FIGURE_H, FRAME_DELAY);
-    return write_gif_file(path.c_str(), FIGURE_W, FIGURE_H, list_table_colours(entries, pal), frames);
+    return write_gif_file(path.c_str(), FIGURE_W, FIGURE_H, list_table_colours(entries, pal),
+                          frames);
 }
 
 // The same walk with every frame interlaced and every odd frame carrying a
@@ -645,7 +646,8 @@ int main(int argc, char **argv)
                  dir + "sample_bg2.gif");
     ok &= report(write_sample(dir + "sample_pst.gif", choose_pst_colours(), pst),
                  dir + "sample_pst.gif");
-    ok &= report(write_interlaced_sample(dir + "sample_pst_interlaced.gif", choose_pst_colours(), pst),
-                 dir + "sample_pst_interlaced.gif");
+    ok &= report(
+        write_interlaced_sample(dir + "sample_pst_interlaced.gif", choose_pst_colours(), pst),
+        dir + "sample_pst_interlaced.gif");
     return ok ? 0 : 1;
 }

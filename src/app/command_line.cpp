@@ -84,7 +84,8 @@ static const char *find_option_value(const char *arg, const char *key)
 // A whole decimal number in lo..hi, written with digits only.
 static bool parse_number(const std::string &text, int32_t lo, int32_t hi, int32_t *out)
 {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     long v = std::strtol(text.c_str(), nullptr, 10);
     *out = int32_t(v);
@@ -104,20 +105,22 @@ bool parse_tints(const char *arg, const char *value, const data_set &set, comman
         size_t colon = item.find(':');
         int32_t row = -1;
         if (colon == std::string::npos) {
-            error = std::string("bad option ") + arg + " : expects slot:row pairs such as A2:9,B3:34";
+            error =
+                std::string("bad option ") + arg + " : expects slot:row pairs such as A2:9,B3:34";
             return false;
         }
         std::string name = item.substr(0, colon), row_text = item.substr(colon + 1);
         int slot = find_slot_by_name(set, name.c_str());
         if (slot < 0) {
-            error = std::string("bad option ") + arg + " : no slot " + name + " in this data set (A1..A" +
-                    std::to_string(count_group_slots(set, 'A')) + ", B1..B" +
-                    std::to_string(count_group_slots(set, 'B')) + ")";
+            error = std::string("bad option ") + arg + " : no slot " + name +
+                    " in this data set (A1..A" + std::to_string(count_group_slots(set, 'A')) +
+                    ", B1..B" + std::to_string(count_group_slots(set, 'B')) + ")";
             return false;
         }
         if (!parse_number(row_text, 0, set.gradient_rows - 1, &row)) {
             error = std::string("bad option ") + arg + " : row " + row_text +
-                    " is not in the gradient table (0.." + std::to_string(set.gradient_rows - 1) + ")";
+                    " is not in the gradient table (0.." + std::to_string(set.gradient_rows - 1) +
+                    ")";
             return false;
         }
         cmd.tints.emplace_back(slot, row);
@@ -126,7 +129,8 @@ bool parse_tints(const char *arg, const char *value, const data_set &set, comman
 }
 
 // The file name of -state= or -variants=, which must not be empty.
-static bool take_file_name(const char *arg, const char *value, std::string &name, std::string &error)
+static bool take_file_name(const char *arg, const char *value, std::string &name,
+                           std::string &error)
 {
     if (!*value) {
         error = std::string("bad option ") + arg + " : no file given";
@@ -138,7 +142,8 @@ static bool take_file_name(const char *arg, const char *value, std::string &name
 
 static bool is_help(const char *arg)
 {
-    return strcasecmp(arg, "-help") == 0 || strcasecmp(arg, "--help") == 0 || strcasecmp(arg, "-h") == 0;
+    return strcasecmp(arg, "-help") == 0 || strcasecmp(arg, "--help") == 0 ||
+           strcasecmp(arg, "-h") == 0;
 }
 
 // The switches that choose the export's format, by export_format.
@@ -203,7 +208,8 @@ bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &e
             continue;
         if ((value = find_option_value(arg, "-zoom"))) {
             if (!parse_number(value, 1, ZOOM_OPTION_MAX, &cmd.zoom)) {
-                error = std::string("bad option ") + arg + " : the zoom is a percentage from 1 to 1000";
+                error =
+                    std::string("bad option ") + arg + " : the zoom is a percentage from 1 to 1000";
                 return false;
             }
         } else if ((value = find_option_value(arg, "-tint"))) {

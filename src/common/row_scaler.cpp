@@ -189,8 +189,8 @@ static void write_scaled_run(int bytes, uint8_t *out, const uint8_t *row, const 
         write_colored_run<4>(out, row, source, n, colors);
 }
 
-bool draw_frame_scaled(BITMAP *dst, preview_rect rect, BITMAP *canvas, BITMAP *frame_bmp, int frame_x,
-                       int frame_y, const int32_t *colors)
+bool draw_frame_scaled(BITMAP *dst, preview_rect rect, BITMAP *canvas, BITMAP *frame_bmp,
+                       int frame_x, int frame_y, const int32_t *colors)
 {
     if (!is_plain_bitmap(dst) || !dst->clip || !canvas || !has_whole_clip(canvas))
         return false;
@@ -235,9 +235,11 @@ bool draw_frame_scaled(BITMAP *dst, preview_rect rect, BITMAP *canvas, BITMAP *f
             std::memset(out, 0, row_bytes);
         } else {
             std::memset(out, 0, size_t(first) * size_t(bytes));
-            write_scaled_run(bytes, out + size_t(first) * size_t(bytes), frame_bmp->line[sy - frame_y],
-                             xs.source.data() + first, last - first, colors, planned ? &plan : nullptr);
-            std::memset(out + size_t(last) * size_t(bytes), 0, row_bytes - size_t(last) * size_t(bytes));
+            write_scaled_run(bytes, out + size_t(first) * size_t(bytes),
+                             frame_bmp->line[sy - frame_y], xs.source.data() + first, last - first,
+                             colors, planned ? &plan : nullptr);
+            std::memset(out + size_t(last) * size_t(bytes), 0,
+                        row_bytes - size_t(last) * size_t(bytes));
         }
         previous = out;
     }

@@ -18,5 +18,5 @@ struct preview_rect {
 // the frame is not a memory bitmap of a depth it handles (8, 15, 16, 24, 32)
 // or the canvas clips, and the caller must take the library's way. The
 // canvas is only measured, never drawn.
-bool draw_frame_scaled(BITMAP *dst, preview_rect rect, BITMAP *canvas, BITMAP *frame_bmp, int frame_x,
-                       int frame_y, const int32_t *colors);
+bool draw_frame_scaled(BITMAP *dst, preview_rect rect, BITMAP *canvas, BITMAP *frame_bmp,
+                       int frame_x, int frame_y, const int32_t *colors);

@@ -143,9 +143,9 @@ static bool draw_preview_directly(const gif_anim *anim, const RGB *pal)
     build_screen_colors(bitmap_color_depth(glb_sub_preview), pal, colors);
     const gif_frame *frame = find_current_frame(anim);
     BITMAP *frame_bmp = frame ? frame->bmp : nullptr;
-    return draw_frame_scaled(glb_sub_preview,
-                             compute_preview_rect(glb_sprite->w, glb_sprite->h, glb_zoom), glb_sprite,
-                             frame_bmp, frame ? frame->pos.x : 0, frame ? frame->pos.y : 0, colors);
+    return draw_frame_scaled(
+        glb_sub_preview, compute_preview_rect(glb_sprite->w, glb_sprite->h, glb_zoom), glb_sprite,
+        frame_bmp, frame ? frame->pos.x : 0, frame ? frame->pos.y : 0, colors);
 }
 
 // Clears the top w x h of glb_buffer to 0: rows of plain pixels with
@@ -283,7 +283,8 @@ void draw_help_lines(BITMAP *bmp, int white, const char *save_extension)
     textout_ex(bmp, font, "Page Up, Page Down : Frame", 10, 510, white, -1);
     textout_ex(bmp, font, "+, -               : Zoom in, out", 10, 520, white, -1);
     textout_ex(bmp, font, "Ctrl+Z, Ctrl+Y     : Undo, Redo", 10, 530, white, -1);
-    textprintf_ex(bmp, font, 10, 540, white, -1, "S                  : Save into %s", save_extension);
+    textprintf_ex(bmp, font, 10, 540, white, -1, "S                  : Save into %s",
+                  save_extension);
     textout_ex(bmp, font, "Tab, H, B          : Before,Slot,Bg", 10, 550, white, -1);
     textout_ex(bmp, font, "Esc                : Quit", 10, 560, white, -1);
     // Short enough to end left of the panel's text.

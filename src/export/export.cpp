@@ -181,7 +181,8 @@ static int write_animation_files(const gif_anim *anim, BITMAP *save_bmp, int zoo
 // The directory and every missing parent made; false when it cannot be had.
 static bool make_export_dir(const std::string &dir)
 {
-    for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1))
+    for (size_t slash = dir.find('/', 1); slash != std::string::npos;
+         slash = dir.find('/', slash + 1))
         mkdir(dir.substr(0, slash).c_str(), 0755);
     mkdir(dir.c_str(), 0755);
     struct stat info;

@@ -154,7 +154,8 @@ static int find_nearest_color(const uint8_t *rgb)
 static void print_missing_color_hint(const uint8_t *rgb, const char *palette_file)
 {
     int j = find_nearest_color(rgb);
-    std::printf("hint : recolour (%i, %i, %i) with a colour of <%s>; the nearest is entry %i (%i, %i, %i)\n",
+    std::printf("hint : recolour (%i, %i, %i) with a colour of <%s>; "
+                "the nearest is entry %i (%i, %i, %i)\n",
                 rgb[0], rgb[1], rgb[2], palette_file, j, glb_palette[j][0], glb_palette[j][1],
                 glb_palette[j][2]);
 }

@@ -59,7 +59,8 @@ static bool check_bmp_layout(const std::vector<uint8_t> &bytes)
     // runs are as bad as any lie; the loader takes no headers but the 12-
     // and 40-byte ones.
     uint32_t info = read_le(&bytes[BMP_INFO_SIZE], 4);
-    if (read_le(&bytes[BMP_DATA_OFFSET], 4) > bytes.size() || (info != 12 && bytes.size() < BMP_INFO_END))
+    if (read_le(&bytes[BMP_DATA_OFFSET], 4) > bytes.size() ||
+        (info != 12 && bytes.size() < BMP_INFO_END))
         return false;
     if (info != 40)
         return true;
@@ -192,8 +193,8 @@ static BITMAP *load_image_bytes(const char *file, const std::vector<uint8_t> &by
 BITMAP *load_gradient_image(const char *file, uint8_t colours[256][3])
 {
     std::vector<uint8_t> bytes;
-    if (!read_regular_file(file, GRADIENT_FILE_MAX_BYTES, bytes) || !check_image_size(file, bytes) ||
-        (is_bmp(file) && !check_bmp_layout(bytes)))
+    if (!read_regular_file(file, GRADIENT_FILE_MAX_BYTES, bytes) ||
+        !check_image_size(file, bytes) || (is_bmp(file) && !check_bmp_layout(bytes)))
         return nullptr;
     PALETTE pal;
     std::memset(pal, 0, sizeof pal);

@@ -89,7 +89,8 @@ int find_slot_by_name(const data_set &set, const char *name)
     const char *digits = name[0] ? name + 1 : name;
     // The number as the panel writes it: one or two digits, no leading zero.
     size_t length = std::strlen(digits);
-    if (length == 0 || length > 2 || digits[0] == '0' || std::strspn(digits, "0123456789") != length)
+    if (length == 0 || length > 2 || digits[0] == '0' ||
+        std::strspn(digits, "0123456789") != length)
         return -1;
     int number = std::atoi(digits);
     if (number > count)
