@@ -9,8 +9,9 @@ import sys
 from PIL import Image
 
 W, H = 48, 32
-# 0 magenta (transparent), then a body, eyes, a spark and a shadow colour.
-PALETTE = [255, 0, 255, 40, 90, 200, 250, 250, 250, 250, 200, 20, 20, 20, 20]
+# Colours of the first data set's palette, so that the program can export
+# it: 0 magenta (transparent), then a body, eyes, a spark and a shadow colour.
+PALETTE = [255, 0, 255, 40, 89, 222, 246, 244, 232, 15, 16, 36, 26, 29, 59]
 
 
 def fill(image, x0, y0, x1, y1, index):
