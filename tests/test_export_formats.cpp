@@ -28,8 +28,7 @@ shell_run run_program(const std::string &scratch, const std::string &args)
     return run_shell(scratch, "sh -c '\"$0\" \"$@\" 2>&1 >/dev/null' " + program + args);
 }
 
-// An 8-bit BMP as the export writes it (1078 bytes of headers and table):
-// its width, indices top-down and table.
+// An 8-bit BMP as the export writes it: width, indices top-down, table.
 struct bmp_frame {
     int w;
     byte_list pixels;
