@@ -303,26 +303,6 @@ std::string run_lzw_body(const uint8_t *data, size_t size)
         return "the decoder leaves the parse at another place";
     return "";
 }
-// A byte cursor for the decoders' reading callbacks.
-struct memory_input {
-    const byte_list *bytes;
-    size_t at;
-};
-
-static size_t take_input(memory_input *in, uint8_t *to, size_t length)
-{
-    size_t n = std::min(in->bytes->size() - in->at, length);
-    std::memcpy(to, in->bytes->data() + in->at, n);
-    in->at += n;
-    return n;
-}
-
-static void read_png_memory(png_structp png, png_bytep to, png_size_t length)
-{
-    if (take_input(static_cast<memory_input *>(png_get_io_ptr(png)), to, length) != length)
-        png_error(png, "past the end");
-}
-
 // Header, table and transparency, then the rows of an 8-bit indexed image.
 static bool read_png_into(png_structp png, png_infop info, png_read &out)
 {
@@ -346,51 +326,37 @@ static bool read_png_into(png_structp png, png_infop info, png_read &out)
     out.pixels.resize(size_t(out.w) * size_t(out.h));
     for (int y = 0; y < out.h; y++)
         png_read_row(png, out.pixels.data() + size_t(y) * size_t(out.w), nullptr);
-    png_read_end(png, nullptr);
     return true;
 }
 
 png_read read_png_bytes(const byte_list &bytes)
 {
     png_read out{};
-    memory_input in = {&bytes, 0};
+    FILE *file = fmemopen(const_cast<uint8_t *>(bytes.data()), bytes.size(), "rb");
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    png_set_read_fn(png, &in, read_png_memory);
+    png_init_io(png, file);
     out.ok = read_png_into(png, info, out);
     png_destroy_read_struct(&png, &info, nullptr);
+    fclose(file);
     return out;
 }
 
 static int read_gif_memory(GifFileType *file, GifByteType *to, int length)
 {
-    return int(take_input(static_cast<memory_input *>(file->UserData), to, size_t(length)));
+    return int(fread(to, 1, size_t(length), static_cast<FILE *>(file->UserData)));
 }
 
 GifFileType *slurp_gif_bytes(const byte_list &bytes)
 {
-    memory_input in = {&bytes, 0};
-    int error = 0;
-    GifFileType *file = DGifOpen(&in, read_gif_memory, &error);
-    if (file && DGifSlurp(file) == GIF_OK)
+    FILE *in = fmemopen(const_cast<uint8_t *>(bytes.data()), bytes.size(), "rb");
+    GifFileType *file = DGifOpen(in, read_gif_memory, nullptr);
+    bool read = file && DGifSlurp(file) == GIF_OK;
+    fclose(in);
+    if (read)
         return file;
-    DGifCloseFile(file, &error);
+    DGifCloseFile(file, nullptr);
     return nullptr;
-}
-
-int find_gif_loop_count(const GifFileType *file)
-{
-    if (file->ImageCount < 1)
-        return -1;
-    const SavedImage &image = file->SavedImages[0];
-    for (int k = 0; k + 1 < image.ExtensionBlockCount; k++) {
-        const ExtensionBlock &name = image.ExtensionBlocks[k];
-        const ExtensionBlock &data = image.ExtensionBlocks[k + 1];
-        bool application = name.Function == APPLICATION_EXT_FUNC_CODE && name.ByteCount == 11;
-        if (application && std::memcmp(name.Bytes, "NETSCAPE2.0", 11) == 0 && data.ByteCount == 3)
-            return data.Bytes[1] | data.Bytes[2] << 8;
-    }
-    return -1;
 }
 
 std::vector<int> list_gif_delays(GifFileType *file)

@@ -29,8 +29,6 @@ png_read read_png_bytes(const byte_list &bytes);
 
 // The whole file decoded by giflib, null when it fails; DGifCloseFile it.
 GifFileType *slurp_gif_bytes(const byte_list &bytes);
-// The NETSCAPE2.0 loop count before the first image, -1 without one.
-int find_gif_loop_count(const GifFileType *file);
 // Each image's graphic control delay, 0 without one.
 std::vector<int> list_gif_delays(GifFileType *file);
 
