@@ -71,7 +71,7 @@ TEST(SpriteSheet, FramesWrapWithinTheSideLimit)
 {
     const int plans[][5] = {
         {100, 50, 10, 10, 1}, {5000, 10, 7, 3, 3}, {3, 3, 16384 / 3 + 1, 5461, 2},
-        {16385, 1, 1, 0, 0},  {2, 16384, 8193, 0, 0}, {8, 8, 0, 0, 0},
+        {16384, 1, 2, 1, 2}, {16385, 1, 1, 0, 0}, {2, 16384, 8193, 0, 0}, {8, 8, 0, 0, 0},
     };
     for (const auto &p : plans) {
         SCOPED_TRACE(testing::Message() << p[0] << " x " << p[1] << " x " << p[2]);
