@@ -1,5 +1,5 @@
-// Keys, playback, clicks and undo over a simulated clock; the mouse's hit
-// tests.
+// Keys and playback over a simulated clock, Esc pressed with S; the mouse's
+// hit tests.
 #include "support/screen_fixture.h"
 
 using InputTest = screen_test;
@@ -36,14 +36,13 @@ static int count_steps()
 
 TEST_F(InputTest, ATapActsOnceAndAHeldKeyRepeatsAfterItsDelay)
 {
-    // Two presses each: held up to 300 ms a key acts once; held 310 ms, it
-    // acts again at 300 ms; held 600 ms, then also at the tick 75 ms (zoom
-    // keys 33 ms) after each act: at 380, 460 and 540 ms (zoom keys 340,
-    // 380, ... 580 ms).
+    // Two presses each of a select key and a zoom key: held up to 300 ms a
+    // key acts once; held 310 ms, it acts again at 300 ms; held 600 ms, then
+    // also at the tick 75 ms (zoom keys 33 ms) after each act: at 380, 460
+    // and 540 ms (zoom keys 340, 380, ... 580 ms).
     const struct { int hold, select_steps, zoom_steps; } holds[] = {
         {20, 1, 1}, {300, 1, 1}, {310, 2, 2}, {600, 5, 9}};
-    const int keys[] = {KEY_UP,   KEY_DOWN,   KEY_LEFT,      KEY_RIGHT,   KEY_PGUP,
-                        KEY_PGDN, KEY_MINUS, KEY_EQUALS, KEY_MINUS_PAD, KEY_PLUS_PAD};
+    const int keys[] = {KEY_RIGHT, KEY_EQUALS};
     for (const auto &h : holds)
         for (int k : keys) {
             make_anim(4, 4, 50);
@@ -64,46 +63,39 @@ TEST_F(InputTest, ATapActsOnceAndAHeldKeyRepeatsAfterItsDelay)
 }
 
 // The view before and after one pass with keys down; every row of both
-// tables starts at row, and frames is the animation's frame count.
+// tables starts at row.
 struct view { int32_t slot, row, frame, zoom; };
 
 struct key_case {
     std::vector<int> keys;
     bool use_pst;
-    int frames;
     view before, after;
 };
 
 const key_case key_cases[] = {
-    {{KEY_UP}, false, 5, {0, 0, 0, 100}, {0, 0, 0, 100}},
-    {{KEY_DOWN}, false, 5, {27, 0, 0, 100}, {27, 0, 0, 100}},
-    {{KEY_UP, KEY_DOWN}, false, 5, {3, 0, 0, 100}, {3, 0, 0, 100}},
-    {{KEY_DOWN, KEY_RIGHT}, false, 5, {0, 0, 0, 100}, {1, 1, 0, 100}},
-    {{KEY_DOWN}, true, 5, {2, 0, 0, 100}, {3, 0, 0, 100}},
-    {{KEY_RIGHT}, false, 5, {9, 115, 0, 100}, {9, 115, 0, 100}},
-    {{KEY_RIGHT}, true, 5, {7, 78, 0, 100}, {7, 78, 0, 100}},
+    {{KEY_UP}, false, {0, 0, 0, 100}, {0, 0, 0, 100}},
+    {{KEY_DOWN}, false, {27, 0, 0, 100}, {27, 0, 0, 100}},
+    {{KEY_DOWN}, true, {7, 0, 0, 100}, {7, 0, 0, 100}},
+    {{KEY_DOWN, KEY_RIGHT}, false, {0, 0, 0, 100}, {1, 1, 0, 100}},
+    {{KEY_RIGHT}, false, {9, 115, 0, 100}, {9, 115, 0, 100}},
+    {{KEY_RIGHT}, true, {7, 78, 0, 100}, {7, 78, 0, 100}},
     // A row outside the table only moves towards it.
-    {{KEY_LEFT, KEY_RIGHT}, false, 5, {7, -3, 0, 100}, {7, -2, 0, 100}},
-    {{KEY_LEFT, KEY_RIGHT}, false, 5, {7, 200, 0, 100}, {7, 199, 0, 100}},
-    {{KEY_LEFT, KEY_RIGHT}, true, 5, {2, 0, 0, 100}, {2, 1, 0, 100}},
+    {{KEY_LEFT, KEY_RIGHT}, false, {7, -3, 0, 100}, {7, -2, 0, 100}},
+    {{KEY_LEFT, KEY_RIGHT}, false, {7, 200, 0, 100}, {7, 199, 0, 100}},
     // Frames wrap at both ends.
-    {{KEY_PGUP}, false, 5, {0, 0, 0, 100}, {0, 0, 4, 100}},
-    {{KEY_PGDN}, false, 5, {0, 0, 4, 100}, {0, 0, 0, 100}},
-    {{KEY_PGUP, KEY_PGDN}, false, 1, {0, 0, 0, 100}, {0, 0, 0, 100}},
+    {{KEY_PGUP}, false, {0, 0, 0, 100}, {0, 0, 4, 100}},
+    {{KEY_PGDN}, false, {0, 0, 4, 100}, {0, 0, 0, 100}},
     // Zoom steps of 10, or 1 with Shift; its bounds hold without a key too.
-    {{KEY_MINUS}, false, 5, {0, 0, 0, 10}, {0, 0, 0, 10}},
-    {{KEY_MINUS_PAD}, true, 5, {0, 0, 0, 15}, {0, 0, 0, 10}},
-    {{KEY_MINUS, KEY_RSHIFT}, false, 5, {0, 0, 0, 2}, {0, 0, 0, 1}},
-    {{}, false, 5, {0, 0, 0, 3}, {0, 0, 0, 10}},
-    {{KEY_EQUALS}, false, 5, {0, 0, 0, 995}, {0, 0, 0, 1000}},
-    {{KEY_PLUS_PAD, KEY_LSHIFT}, false, 5, {0, 0, 0, 995}, {0, 0, 0, 996}},
+    {{KEY_MINUS}, false, {0, 0, 0, 10}, {0, 0, 0, 10}},
+    {{KEY_MINUS, KEY_RSHIFT}, false, {0, 0, 0, 2}, {0, 0, 0, 1}},
+    {{}, false, {0, 0, 0, 3}, {0, 0, 0, 10}},
+    {{KEY_EQUALS}, false, {0, 0, 0, 995}, {0, 0, 0, 1000}},
     // Home snaps to the nearest hundred, or steps a whole hundred up to 1000
-    // and then back to 100.
-    {{KEY_HOME}, false, 5, {0, 0, 0, 150}, {0, 0, 0, 200}},
-    {{KEY_HOME}, false, 5, {0, 0, 0, 149}, {0, 0, 0, 100}},
-    {{KEY_HOME, KEY_LSHIFT}, false, 5, {0, 0, 0, 40}, {0, 0, 0, 1}},
-    {{KEY_HOME}, false, 5, {0, 0, 0, 100}, {0, 0, 0, 200}},
-    {{KEY_HOME}, false, 5, {0, 0, 0, 1000}, {0, 0, 0, 100}},
+    // and then back to 100; with Shift it goes to 1.
+    {{KEY_HOME}, false, {0, 0, 0, 150}, {0, 0, 0, 200}},
+    {{KEY_HOME}, false, {0, 0, 0, 149}, {0, 0, 0, 100}},
+    {{KEY_HOME, KEY_LSHIFT}, false, {0, 0, 0, 40}, {0, 0, 0, 1}},
+    {{KEY_HOME}, false, {0, 0, 0, 1000}, {0, 0, 0, 100}},
 };
 
 // One pass with the keys down moves the slot, the row, the frame and the
@@ -113,7 +105,7 @@ TEST_F(InputTest, OneKeyPassMovesStateWithinBounds)
     for (const key_case &c : key_cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - key_cases);
         const data_set &set = c.use_pst ? pst : bg2;
-        make_anim(4, 4, c.frames);
+        make_anim(4, 4, 5);
         std::fill_n(palshift_bg2, BG2_SLOTS, c.before.row);
         std::fill_n(palshift_pst, PST_SLOTS, c.before.row);
         glb_slot = c.before.slot;
@@ -145,61 +137,6 @@ TEST_F(InputTest, SpacePlaysTheFramesAtTheirDelaysAndPageKeysStopIt)
     changes played_on = {{1300, 4}, {1330, 0}, {1380, 1}, {1480, 2}, {1680, 3}, {1780, 4}};
     EXPECT_EQ(run_passes(&anim, KEY_SPACE, 600, 610), played_on);
     EXPECT_EQ(run_passes(&anim, KEY_SPACE, 20, 500), changes{});
-}
-
-TEST_F(InputTest, ClicksSelectOnPressAndTheWheelZooms)
-{
-    make_anim(4, 4, 1);
-    // A press on B1's line selects it; held onto row 40 of the strip, the
-    // button does nothing more; pressed there anew, it gives B1 the row.
-    // The wheel's count goes -3, -1, -1: three notches out, two in, none.
-    const struct { int x, y, button, wheel, slot, row, zoom; } steps[] = {
-        {300, 168, 1, 0, 7, 0, 100}, {725, 215, 1, -3, 7, 0, 70},
-        {725, 215, 0, -1, 7, 0, 90}, {725, 215, 1, -1, 7, 40, 90}};
-    for (const auto &s : steps) {
-        set_button(s.x, s.y, s.button);
-        mouse_z = s.wheel;
-        handle_keys(&anim, bg2);
-        EXPECT_EQ(glb_slot, s.slot);
-        EXPECT_EQ(palshift_bg2[7], s.row);
-        EXPECT_EQ(glb_zoom, s.zoom);
-    }
-}
-
-// Key k tapped with Ctrl (and Shift) held, then a pass: the selected slot
-// and the rows of slots 0 and 1.
-static std::vector<int32_t> pass_after_ctrl(gif_anim *anim, int k, bool shift)
-{
-    set_key(KEY_LCONTROL, true);
-    set_key(KEY_RSHIFT, shift);
-    tap_key(k);
-    set_key(KEY_RSHIFT, false);
-    set_key(KEY_LCONTROL, false);
-    handle_keys(anim, bg2);
-    return {glb_slot, palshift_bg2[0], palshift_bg2[1]};
-}
-
-// Ctrl+Z takes back the rows keys and clicks set, selecting the slot, and
-// Ctrl+Y and Ctrl+Shift+Z bring them again; Z and Y alone do nothing.
-TEST_F(InputTest, CtrlZTakesRowsBackAndCtrlYBringsThemAgain)
-{
-    make_anim(4, 4, 1);
-    using shown = std::vector<int32_t>;
-    tap_key(KEY_RIGHT);
-    handle_keys(&anim, bg2);
-    tap_key(KEY_DOWN);
-    handle_keys(&anim, bg2);
-    // The strip's row 40.
-    set_button(725, 215, true);
-    handle_keys(&anim, bg2);
-    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Z, false), (shown{1, 1, 0}));
-    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Z, false), (shown{0, 0, 0}));
-    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Y, false), (shown{0, 1, 0}));
-    EXPECT_EQ(pass_after_ctrl(&anim, KEY_Z, true), (shown{1, 1, 40}));
-    tap_key(KEY_Z);
-    tap_key(KEY_Y);
-    handle_keys(&anim, bg2);
-    EXPECT_EQ(palshift_bg2[1], 40);
 }
 
 // Every slot line and strip row at its edges. Slot lines: a group's first
@@ -245,23 +182,20 @@ TEST(HitTest, SlotLinesAndStripRowsEndAtTheirEdges)
     }
 }
 
-// C makes the whole frames from the animation shown and shows them, and
-// again shows the frames alone; each press says which.
-TEST_F(InputTest, CShowsWholeFramesAndBack)
+// Esc and S in one pass: the export runs whole, then the loop ends.
+TEST_F(InputTest, EscPressedWithSEndsTheRunAfterTheWholeExport)
 {
-    make_anim(4, 2, 2);
-    add_frame(0, 0, 0, 4, 2, 5);
-    add_frame(1, 1, 0, 1, 1, 6);
-    tap_key(KEY_C);
+    make_anim(6, 4, 3);
+    for (int i = 0; i < 3; i++)
+        add_frame(i, 0, 0, 6, 4, i + 1);
+    set_key(KEY_ESC, true);
+    set_key(KEY_S, true);
+    testing::internal::CaptureStdout();
     handle_keys(&anim, bg2);
-    gif_anim *whole = choose_shown_anim(&anim);
-    ASSERT_NE(whole, &anim);
-    EXPECT_EQ(glb_status.note, "frames shown whole");
-    std::vector<uint8_t> second(whole->frames[1].bmp->line[0], whole->frames[1].bmp->line[0] + 4);
-    EXPECT_EQ(second, (std::vector<uint8_t>{5, 6, 5, 5}));
-    tap_key(KEY_C);
-    handle_keys(whole, bg2);
-    EXPECT_EQ(choose_shown_anim(&anim), &anim);
-    EXPECT_EQ(glb_status.note, "frames shown alone");
-    destroy_whole_frames();
+    std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(output, format_export_summary(3, glb_export_options.dir) + "\n");
+    EXPECT_EQ(glb_status.note, format_export_summary(3, glb_export_options.dir));
+    EXPECT_EQ(read_bytes("last_palshift.bin").size(), 144u);
+    EXPECT_TRUE(take_quit_press());
+    EXPECT_FALSE(take_quit_press());
 }

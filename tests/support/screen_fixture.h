@@ -33,19 +33,6 @@ inline void set_key(int k, bool down)
     note_key_event(glb_input.presses, down ? k : k | 0x80);
 }
 
-// Key k down and up again before the pass.
-inline void tap_key(int k)
-{
-    set_key(k, true);
-    set_key(k, false);
-}
-
-// Stands in for the mouse callback: the left button goes down or up at (x, y).
-inline void set_button(int x, int y, bool down)
-{
-    note_button_event(glb_input.presses, down ? MOUSE_FLAG_LEFT_DOWN : MOUSE_FLAG_LEFT_UP, x, y);
-}
-
 // Per test: the library without a display, no press logged, known
 // palettes (distinct, never black, both low bits in use), a scratch directory.
 struct screen_test : ::testing::Test {
