@@ -21,13 +21,14 @@ TEST(StartupProcess, FindsItsFilesAndRefusesWhatIsNotAFile)
     const std::string in_dir = "\nchdir(" + dir + ")\n";
     // Started from / by another name.
     const std::string elsewhere = "cd / && exec -a /huesmith " + dir + "/huesmith";
-    const struct { std::string command, end; } cases[] = {
-        {elsewhere + " empty.gif", in_dir + "num_frames   = 0\n"},
-        {"./huesmith fifo.gif", in_dir + "can't load fifo.gif\n"},
-        {"./huesmith adir.gif", in_dir + "can't load adir.gif\n"}};
+    const struct { std::string command, end; int status; } cases[] = {
+        {"./huesmith", "\n\nsyntaxe : huesmith.exe <file.gif>\n", 0},
+        {elsewhere + " empty.gif", in_dir + "num_frames   = 0\n", 1},
+        {"./huesmith fifo.gif", in_dir + "can't load fifo.gif\n", 1},
+        {"./huesmith adir.gif", in_dir + "can't load adir.gif\n", 1}};
     for (const auto &c : cases) {
         shell_run run = run_shell(dir, "timeout 60 bash -c '" + c.command + "'");
-        EXPECT_EQ(run.status, 1) << c.command;
+        EXPECT_EQ(run.status, c.status) << c.command;
         EXPECT_NE(run.output.find(c.end), std::string::npos) << run.output;
     }
     std::filesystem::remove_all(dir);

@@ -86,15 +86,16 @@ const key_case key_cases[] = {
     {{KEY_PGUP}, false, {0, 0, 0, 100}, {0, 0, 4, 100}},
     {{KEY_PGDN}, false, {0, 0, 4, 100}, {0, 0, 0, 100}},
     // Zoom steps of 10, or 1 with Shift; its bounds hold without a key too.
-    {{KEY_MINUS}, false, {0, 0, 0, 10}, {0, 0, 0, 10}},
+    {{KEY_MINUS_PAD}, false, {0, 0, 0, 15}, {0, 0, 0, 10}},
     {{KEY_MINUS, KEY_RSHIFT}, false, {0, 0, 0, 2}, {0, 0, 0, 1}},
     {{}, false, {0, 0, 0, 3}, {0, 0, 0, 10}},
-    {{KEY_EQUALS}, false, {0, 0, 0, 995}, {0, 0, 0, 1000}},
+    {{KEY_PLUS_PAD}, false, {0, 0, 0, 995}, {0, 0, 0, 1000}},
     // Home snaps to the nearest hundred, or steps a whole hundred up to 1000
     // and then back to 100; with Shift it goes to 1.
     {{KEY_HOME}, false, {0, 0, 0, 150}, {0, 0, 0, 200}},
     {{KEY_HOME}, false, {0, 0, 0, 149}, {0, 0, 0, 100}},
     {{KEY_HOME, KEY_LSHIFT}, false, {0, 0, 0, 40}, {0, 0, 0, 1}},
+    {{KEY_HOME}, false, {0, 0, 0, 100}, {0, 0, 0, 200}},
     {{KEY_HOME}, false, {0, 0, 0, 1000}, {0, 0, 0, 100}},
 };
 
@@ -190,10 +191,7 @@ TEST_F(InputTest, EscPressedWithSEndsTheRunAfterTheWholeExport)
         add_frame(i, 0, 0, 6, 4, i + 1);
     set_key(KEY_ESC, true);
     set_key(KEY_S, true);
-    testing::internal::CaptureStdout();
     handle_keys(&anim, bg2);
-    std::string output = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(output, format_export_summary(3, glb_export_options.dir) + "\n");
     EXPECT_EQ(glb_status.note, format_export_summary(3, glb_export_options.dir));
     EXPECT_EQ(read_bytes("last_palshift.bin").size(), 144u);
     EXPECT_TRUE(take_quit_press());
