@@ -1,5 +1,4 @@
-// Keys and playback over a simulated clock, Esc pressed with S; the mouse's
-// hit tests.
+// Keys, playback and undo over a simulated clock; the mouse's hit tests.
 #include "support/screen_fixture.h"
 
 using InputTest = screen_test;
@@ -55,11 +54,6 @@ TEST_F(InputTest, ATapActsOnceAndAHeldKeyRepeatsAfterItsDelay)
             int steps = glb_zoom != 500 ? h.zoom_steps : h.select_steps;
             EXPECT_EQ(count_steps(), 2 * steps) << "key " << k << " held " << h.hold;
         }
-    // Home acts once a press, however long it is held.
-    make_anim(4, 4, 1);
-    glb_zoom = 150;
-    run_passes(&anim, KEY_HOME, 600, 700);
-    EXPECT_EQ(glb_zoom, 200);
 }
 
 // The view before and after one pass with keys down; every row of both
@@ -140,6 +134,28 @@ TEST_F(InputTest, SpacePlaysTheFramesAtTheirDelaysAndPageKeysStopIt)
     EXPECT_EQ(run_passes(&anim, KEY_SPACE, 20, 500), changes{});
 }
 
+// Ctrl+Z takes a row change back and selects its slot, Ctrl+Y and
+// Ctrl+Shift+Z bring it again; Z and Y alone do nothing. Each step: a key
+// tapped with Ctrl and Shift as given, then the slot and slot 0's row.
+TEST_F(InputTest, CtrlZTakesARowBackAndCtrlYOrCtrlShiftZBringsItAgain)
+{
+    make_anim(4, 4, 1);
+    const struct { int key; bool ctrl, shift; int32_t slot, row; } steps[] = {
+        {KEY_RIGHT, false, false, 0, 1}, {KEY_DOWN, false, false, 1, 1},
+        {KEY_Z, false, false, 1, 1},     {KEY_Z, true, false, 0, 0},
+        {KEY_Y, false, false, 0, 0},     {KEY_Y, true, false, 0, 1},
+        {KEY_Z, true, false, 0, 0},      {KEY_Z, true, true, 0, 1}};
+    for (const auto &s : steps) {
+        set_key(KEY_LCONTROL, s.ctrl);
+        set_key(KEY_RSHIFT, s.shift);
+        set_key(s.key, true);
+        set_key(s.key, false);
+        handle_keys(&anim, bg2);
+        EXPECT_EQ(glb_slot, s.slot) << "step " << &s - steps;
+        EXPECT_EQ(palshift_bg2[0], s.row) << "step " << &s - steps;
+    }
+}
+
 // Every slot line and strip row at its edges. Slot lines: a group's first
 // and last slot, the first one's text y (lines 20 apart, swatches from 7
 // above to 11 below), the swatches' right end; the text starts at x 300.
@@ -181,19 +197,4 @@ TEST(HitTest, SlotLinesAndStripRowsEndAtTheirEdges)
         EXPECT_EQ(find_strip_row_at(*st.set, 750, 14), -1);
         EXPECT_EQ(find_strip_row_at(*st.set, 750, st.bottom + 1), -1);
     }
-}
-
-// Esc and S in one pass: the export runs whole, then the loop ends.
-TEST_F(InputTest, EscPressedWithSEndsTheRunAfterTheWholeExport)
-{
-    make_anim(6, 4, 3);
-    for (int i = 0; i < 3; i++)
-        add_frame(i, 0, 0, 6, 4, i + 1);
-    set_key(KEY_ESC, true);
-    set_key(KEY_S, true);
-    handle_keys(&anim, bg2);
-    EXPECT_EQ(glb_status.note, format_export_summary(3, glb_export_options.dir));
-    EXPECT_EQ(read_bytes("last_palshift.bin").size(), 144u);
-    EXPECT_TRUE(take_quit_press());
-    EXPECT_FALSE(take_quit_press());
 }
