@@ -61,3 +61,38 @@ TEST_F(ScreenTest, RowDrawingMatchesTheLibraryAtEveryDepthAndZoom)
             }
         }
 }
+
+// A 10 x 10 frame at zoom 100 lands at (145, 220): entry 4 (slot A1) at
+// (1, 1), the rest transparent. H held marks the selected slot's pixels;
+// B gives the preview a grey background. Unused slot A4 (text line y 75)
+// is written in grey with swatches at half brightness.
+TEST_F(ScreenTest, HMarksTheSlotBGreysTheBackgroundAndUnusedSlotsDim)
+{
+    make_anim(10, 10, 1);
+    BITMAP *frame = add_frame(0, 0, 0, 10, 10, 0);
+    putpixel(frame, 1, 1, 4);
+    glb_view.used_slots.assign(BG2_SLOTS, true);
+    glb_view.used_slots[3] = false;
+    palshift_bg2[3] = 5;
+    gradient_table[5][0][0] = 200;
+    gradient_table[5][0][1] = 100;
+    gradient_table[5][0][2] = 50;
+    compose_screen(&anim, bg2, ".bmp");
+    EXPECT_EQ(getpixel(glb_buffer, 149, 224), 0);
+    EXPECT_EQ(getpixel(glb_buffer, SWATCH_X, 75), makecol(100, 50, 25));
+    EXPECT_NE(getpixel(glb_buffer, 146, 221), makecol(255, 0, 255));
+
+    set_key(KEY_H, true);
+    handle_keys(&anim, bg2);
+    compose_screen(&anim, bg2, ".bmp");
+    int marked = getpixel(glb_buffer, 146, 221);
+    EXPECT_TRUE(marked == makecol(255, 0, 255) || marked == makecol(0, 255, 0)) << marked;
+
+    set_key(KEY_H, false);
+    set_key(KEY_B, true);
+    set_key(KEY_B, false);
+    handle_keys(&anim, bg2);
+    compose_screen(&anim, bg2, ".bmp");
+    EXPECT_EQ(getpixel(glb_buffer, 149, 224), makecol(128, 128, 128));
+    EXPECT_EQ(getpixel(glb_buffer, 299, 449), makecol(128, 128, 128));
+}
