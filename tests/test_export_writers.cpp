@@ -50,8 +50,7 @@ TEST(GifWriter, LoopCountsAndControlBlocksAsGiflibReadsThem)
     }
 }
 
-// Sides past 16 bits, or none, and a loop count past 16 bits are refused;
-// the widest screen is not.
+// Sides past 16 bits, or none, and loop counts past 16 bits are refused; the widest is not.
 TEST(GifWriter, SizesTheFormatCannotHoldAreRefused)
 {
     std::vector<gif_rgb> palette = make_full_palette(0);
@@ -63,6 +62,7 @@ TEST(GifWriter, SizesTheFormatCannotHoldAreRefused)
     }
     gif_encoding widest;
     EXPECT_TRUE(begin_gif_encoding(widest, 65535, 1, as_table(palette), -1));
+    EXPECT_TRUE(finish_gif_encoding(widest));
 }
 
 // Frames go left to right and wrap within the 16384-pixel side limit; what
