@@ -27,7 +27,19 @@ static sigset_t make_end_signal_set()
     return set;
 }
 
-// Async-signal-safe: unlink, signal, sigprocmask and raise only.
+// Ends the process by the signal itself, so that its parent sees how it
+// ended. Async-signal-safe.
+static void raise_with_default_action(int number)
+{
+    signal(number, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, number);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(number);
+}
+
+// Async-signal-safe: unlink, signal, pthread_sigmask and raise only.
 static void handle_end_signal(int number)
 {
     if (!end_at_once) {
@@ -36,18 +48,12 @@ static void handle_end_signal(int number)
     }
     if (temporary_noted)
         unlink(temporary_path);
-    signal(number, SIG_DFL);
-    sigset_t one;
-    sigemptyset(&one);
-    sigaddset(&one, number);
-    sigprocmask(SIG_UNBLOCK, &one, nullptr);
-    raise(number);
+    raise_with_default_action(number);
 }
 
 void hold_end_signals()
 {
-    sigset_t set = make_end_signal_set();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    hold_end_signals_briefly(nullptr);
 }
 
 void catch_end_signals(bool at_once)
@@ -99,11 +105,6 @@ void restore_end_signals(const sigset_t *saved)
 void end_by_signal(int number)
 {
     std::fflush(stdout);
-    signal(number, SIG_DFL);
-    sigset_t one;
-    sigemptyset(&one);
-    sigaddset(&one, number);
-    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-    raise(number);
+    raise_with_default_action(number);
     _exit(128 + number);
 }

@@ -189,15 +189,20 @@ static bool make_export_dir(const std::string &dir)
     return stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string format_export_summary(int frames, const std::string &dir)
+// The directory as the system resolves it, when it is there to resolve.
+static std::string resolve_shown_dir(const std::string &dir)
 {
-    // The directory as the system resolves it, when it is there to resolve.
     std::string shown = dir.empty() ? "." : dir;
     char *absolute = realpath(shown.c_str(), nullptr);
     if (absolute)
         shown = absolute;
     std::free(absolute);
-    return "exported " + std::to_string(frames) + " frames to <" + shown + ">";
+    return shown;
+}
+
+std::string format_export_summary(int frames, const std::string &dir)
+{
+    return "exported " + std::to_string(frames) + " frames to <" + resolve_shown_dir(dir) + ">";
 }
 
 // Writes every frame into the options' directory, made if missing; returns
@@ -225,7 +230,7 @@ static int write_frames(const gif_anim *anim, int zoom, const export_options &op
     bool stopped = false;
     if (!writer.encode)
         written = write_animation_files(anim, save_bmp, zoom, options);
-    for (int32_t i = 0; i < anim->num_frames && writer.encode; i++) {
+    for (int32_t i = 0; writer.encode && i < anim->num_frames; i++) {
         if (!continue_export(options, i, anim->num_frames, stopped))
             break;
         char name[32];
@@ -267,16 +272,14 @@ bool find_input_clash(const export_options &options, std::string &refusal)
 
 std::string format_export_summary(int frames, const export_options &options)
 {
-    std::string summary = format_export_summary(frames, options.dir);
     std::vector<std::string> files = list_export_files(options);
     if (files.empty())
-        return summary;
-    // "... to <DIR>" names each file in DIR instead.
-    std::string dir = summary.substr(summary.find('<'));
-    dir.pop_back();
-    summary.resize(summary.find('<'));
+        return format_export_summary(frames, options.dir);
+    // Each file in the directory is named instead of the directory.
+    std::string dir = resolve_shown_dir(options.dir);
+    std::string summary = "exported " + std::to_string(frames) + " frames to ";
     for (size_t k = 0; k < files.size(); k++)
-        summary += (k > 0 ? " and " : "") + dir + "/" + files[k] + ">";
+        summary += (k > 0 ? " and <" : "<") + dir + "/" + files[k] + ">";
     return summary;
 }
 
