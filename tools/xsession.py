@@ -198,9 +198,13 @@ class Session:
             if presses < 0:
                 raise RuntimeError("the panel stays at %s, not at %s" % (now, (slot, row)))
             if now[0] != slot:
-                key, goal, at = ("Up", "Down")[now[0] < slot], slot, 0
+                key = "Down" if now[0] < slot else "Up"
+                goal = slot
+                at = 0
             else:
-                key, goal, at = ("Left", "Right")[now[1] < row], row, 1
+                key = "Right" if now[1] < row else "Left"
+                goal = row
+                at = 1
             sign = 1 if goal > now[at] else -1
             if abs(goal - now[at]) > 3:
                 # Held, it repeats once per key pause; let go near the goal.

@@ -8,7 +8,8 @@ import sys
 
 from PIL import Image
 
-W, H = 48, 32
+W = 48
+H = 32
 # Colours of the first data set's palette, so that the program can export
 # it: 0 magenta (transparent), then a body, eyes, a spark and a shadow colour.
 PALETTE = [255, 0, 255, 40, 89, 222, 246, 244, 232, 15, 16, 36, 26, 29, 59]
