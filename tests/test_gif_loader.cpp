@@ -70,6 +70,37 @@ TEST(GifLoader, DisposalsTransparencyAndPaletteSlots)
     }
 }
 
+// Runs of one index each, {index, count}, one after another.
+byte_list make_runs(const std::vector<std::pair<uint8_t, int>> &runs)
+{
+    byte_list out;
+    for (const auto &run : runs)
+        out.insert(out.end(), size_t(run.second), run.first);
+    return out;
+}
+
+// Screen 20 x 4, background 3, index 0 transparent after image 0, which is
+// all 1 and stays. Image 1, interlaced: rows 0 and 2 are 2, rows 1 and 3
+// transparent. Image 2: thirty pixels of 3, then its data ends. Wider than
+// sixteen, so the blocks of sixteen and the pixels after them both count.
+TEST(GifLoader, TransparentImagesOverTheCanvas)
+{
+    byte_list gif = make_gif_screen(20, 4, test_colours(2), 3);
+    append_gce(gif, 1, -1);
+    append_gif_image(gif, 0, 0, 20, 4, {}, 2, make_runs({{1, 80}}));
+    append_gce(gif, 1, 0);
+    byte_list stripes = make_runs({{2, 20}, {0, 20}, {2, 20}, {0, 20}});
+    append_gif_image(gif, 0, 0, 20, 4, {}, 2, stripes, true);
+    append_gce(gif, 1, 0);
+    append_gif_image(gif, 0, 0, 20, 4, {}, 2, make_runs({{3, 30}}));
+    gif_anim *anim = load_gif_bytes(gif);
+    ASSERT_TRUE(anim != nullptr);
+    ASSERT_EQ(anim->num_frames, 3);
+    EXPECT_EQ(read_frame_pixels(anim, 1), make_runs({{2, 20}, {1, 20}, {2, 20}, {1, 20}}));
+    EXPECT_EQ(read_frame_pixels(anim, 2), make_runs({{3, 30}, {1, 10}, {2, 20}, {1, 20}}));
+    destroy_gif_anim(anim);
+}
+
 // Skipped blocks and a control block before a plain image, then an
 // interlaced one with a local table, cut anywhere: whole images as in the
 // whole file, and an image whose data the cut reaches named as cut, once, in
