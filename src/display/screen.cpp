@@ -289,6 +289,6 @@ void draw_help_lines(BITMAP *bmp, int white, const char *save_extension)
     textout_ex(bmp, font, "Esc                : Quit", 10, 560, white, -1);
     // Short enough to end left of the panel's text.
     textout_ex(bmp, font, "Home               : Zoom to 100s", 10, 570, white, -1);
-    textout_ex(bmp, font, "Space              : Play, stop", 10, 580, white, -1);
+    textout_ex(bmp, font, "Space, C           : Play, Whole", 10, 580, white, -1);
     textout_ex(bmp, font, "Click, Wheel       : Select, Zoom", 10, 590, white, -1);
 }
