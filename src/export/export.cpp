@@ -4,6 +4,7 @@
 #include "export/export.h"
 
 #include <allegro.h>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -103,6 +104,9 @@ static bool continue_export(const export_options &options, int i, int total, boo
     return !stopped;
 }
 
+// The most the GIF's buffer is sized for before coding; a larger file grows it.
+constexpr size_t GIF_RESERVE_MAX = size_t(64) << 20;
+
 // Every frame scaled in turn and coded into one animated GIF on
 // working_palette, each with its delay, looping as the source did.
 static bool encode_gif_animation(const gif_anim *anim, BITMAP *save_bmp,
@@ -111,6 +115,10 @@ static bool encode_gif_animation(const gif_anim *anim, BITMAP *save_bmp,
 {
     gif_encoding gif;
     bool ok = begin_gif_encoding(gif, save_bmp->w, save_bmp->h, working_palette, anim->loop_count);
+    // Room for a file as large as the frames' pixels (noise codes to about
+    // that), so the buffer is not copied and faulted in anew as it grows.
+    size_t pixels = size_t(save_bmp->w) * size_t(save_bmp->h) * size_t(anim->num_frames);
+    gif.bytes.reserve(std::min(pixels, GIF_RESERVE_MAX));
     for (int32_t i = 0; i < anim->num_frames && ok; i++) {
         const gif_frame &frame = anim->frames[i];
         ok = continue_export(options, i, anim->num_frames, stopped);
