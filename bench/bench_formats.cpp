@@ -82,7 +82,11 @@ static std::vector<std::string> list_convert_args(const formats_input &in, expor
     std::string out = in.dir + "/peer/";
     std::vector<std::string> args;
     if (format == EXPORT_GIF) {
-        args = {"-delay", std::to_string(in.anim->frames[0].delay), "-loop", "0"};
+        // Ours loops as the source did; convert leaves its loop block out
+        // only for "-loop 1".
+        int loops = in.anim->loop_count;
+        std::string loop = loops == GIF_NO_LOOP_EXTENSION ? "1" : std::to_string(loops);
+        args = {"-delay", std::to_string(in.anim->frames[0].delay), "-loop", loop};
         args.insert(args.end(), frames.begin(), frames.end());
         args.push_back(out + "anim.gif");
         return args;
