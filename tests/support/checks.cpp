@@ -303,7 +303,8 @@ std::string run_lzw_body(const uint8_t *data, size_t size)
         return "the decoder leaves the parse at another place";
     return "";
 }
-// Header, table and transparency, then the rows of an 8-bit indexed image.
+// Header, table and transparency, then the rows of an 8-bit indexed image
+// and the file's end.
 static bool read_png_into(png_structp png, png_infop info, png_read &out)
 {
     if (setjmp(png_jmpbuf(png)))
@@ -326,6 +327,8 @@ static bool read_png_into(png_structp png, png_infop info, png_read &out)
     out.pixels.resize(size_t(out.w) * size_t(out.h));
     for (int y = 0; y < out.h; y++)
         png_read_row(png, out.pixels.data() + size_t(y) * size_t(out.w), nullptr);
+    // The rest of the stream, the chunks' checksums and IEND.
+    png_read_end(png, nullptr);
     return true;
 }
 
