@@ -18,7 +18,7 @@ DESTDIR   ?=
 PACKAGES = cmake make g++ clang libclang-rt-14-dev pkg-config \
            liballegro4-dev libgif-dev libgtest-dev libbenchmark-dev \
            xvfb xdotool x11-utils imagemagick python3-pil valgrind dpkg-dev \
-           libspng-dev libpng-dev nlohmann-json3-dev zlib1g-dev
+           libspng-dev libpng-dev nlohmann-json3-dev
 
 .PHONY: setup build run test test-plain test-asan bench fuzz clean install uninstall deb
 

@@ -2,7 +2,6 @@
 // transparent, coded by libspng row by row into memory.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -12,7 +11,6 @@ struct spng_ctx;
 struct png_encoding {
     spng_ctx *ctx;               // libspng's encoder; null once finished
     std::vector<uint8_t> *bytes; // where the file goes, appended to
-    size_t start;                // where in bytes the file starts
     int w, h;                    // the image
     int rows_left;               // rows still to come
     bool failed;                 // a step went wrong: finishing says so
