@@ -33,7 +33,8 @@ inline byte_list make_gif_screen(unsigned w, unsigned h, const std::vector<gif_r
                                  int background)
 {
     byte_list out = {'G', 'I', 'F', '8', '9', 'a'};
-    append_gif_u16(out, w), append_gif_u16(out, h);
+    append_gif_u16(out, w);
+    append_gif_u16(out, h);
     int bits = count_gif_table_bits(table);
     out.insert(out.end(), {uint8_t(bits ? 0xEF + bits : 0x70), uint8_t(background), 0});
     for (const gif_rgb &c : table)
@@ -74,16 +75,29 @@ inline void append_gce(byte_list &out, int disposal, int trans, int delay = 0)
 inline byte_list pack_gif_codes(const std::vector<int> &codes, int min_code_size)
 {
     const int clear = 1 << min_code_size;
-    int width = min_code_size + 1, next_free = clear + 2, count = 0, fresh = 1;
+    int width = min_code_size + 1;
+    int next_free = clear + 2;
+    bool fresh = true; // no code since the clear
+    int count = 0;     // bits waiting in bits
     uint32_t bits = 0;
     byte_list out;
     for (int code : codes) {
         bits |= uint32_t(code & ((1 << width) - 1)) << count;
-        for (count += width; count >= 8; count -= 8, bits >>= 8)
+        count += width;
+        while (count >= 8) {
             out.push_back(uint8_t(bits));
-        next_free = code == clear ? clear + 2 : next_free + (!fresh && next_free < (1 << width));
-        width =
-            code == clear ? min_code_size + 1 : width + (next_free >= (1 << width) && width < 12);
+            bits >>= 8;
+            count -= 8;
+        }
+        if (code == clear) {
+            next_free = clear + 2;
+            width = min_code_size + 1;
+        } else {
+            if (!fresh && next_free < (1 << width))
+                next_free++;
+            if (next_free >= (1 << width) && width < 12)
+                width++;
+        }
         fresh = code == clear;
     }
     if (count > 0)
@@ -133,7 +147,10 @@ inline void append_gif_descriptor(byte_list &out, unsigned x, unsigned y, unsign
                                   bool interlace = false)
 {
     out.push_back(0x2C);
-    append_gif_u16(out, x), append_gif_u16(out, y), append_gif_u16(out, w), append_gif_u16(out, h);
+    append_gif_u16(out, x);
+    append_gif_u16(out, y);
+    append_gif_u16(out, w);
+    append_gif_u16(out, h);
     int bits = count_gif_table_bits(local);
     out.push_back(uint8_t((interlace ? 0x40 : 0) | (bits ? 0x7F + bits : 0)));
     for (const gif_rgb &c : local)
@@ -202,9 +219,16 @@ inline std::vector<gif_out_frame> crop_gif_frames(const std::vector<std::vector<
 {
     std::vector<gif_out_frame> frames;
     for (size_t i = 0; i < canvases.size(); i++) {
-        int x0 = 0, y0 = 0, x1 = w - 1, y1 = h - 1;
+        int x0 = 0;
+        int y0 = 0;
+        int x1 = w - 1;
+        int y1 = h - 1;
         if (i > 0) {
-            x0 = w, y0 = h, x1 = -1, y1 = -1;
+            // An empty box, grown to every pixel that changed.
+            x0 = w;
+            y0 = h;
+            x1 = -1;
+            y1 = -1;
             for (int y = 0; y < h; y++)
                 for (int x = 0; x < w; x++) {
                     size_t at = static_cast<size_t>(y) * w + x;

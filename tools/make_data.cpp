@@ -33,15 +33,17 @@ rgb convert_hsl(double hue, double sat, double light)
     double c = (1.0 - std::fabs(2.0 * light - 1.0)) * sat;
     double x = c * (1.0 - std::fabs(std::fmod(hue / 60.0, 2.0) - 1.0));
     double m = light - c / 2.0;
-    double r = 0, g = 0, b = 0;
-    switch (static_cast<int>(hue / 60.0)) {
-    case 0: r = c, g = x; break;
-    case 1: r = x, g = c; break;
-    case 2: g = c, b = x; break;
-    case 3: g = x, b = c; break;
-    case 4: r = x, b = c; break;
-    default: r = c, b = x; break;
-    }
+    // In each 60-degree sector of hue, the channel that takes c and the one
+    // that takes x (red 0, green 1, blue 2); the third stays 0.
+    static const int c_channel[6] = {0, 1, 1, 2, 2, 0};
+    static const int x_channel[6] = {1, 0, 2, 1, 0, 2};
+    int sector = std::min(static_cast<int>(hue / 60.0), 5);
+    double channels[3] = {0, 0, 0};
+    channels[c_channel[sector]] = c;
+    channels[x_channel[sector]] = x;
+    double r = channels[0];
+    double g = channels[1];
+    double b = channels[2];
     auto to_byte = [m](double v) {
         return static_cast<uint8_t>(std::clamp(std::lround((v + m) * 255.0), 0L, 255L));
     };
