@@ -286,6 +286,18 @@ bool choose_frame_palette(gif_cursor *cursor, const gif_id *id, parse_state *sta
     return true;
 }
 
+// Fills row y of the kept pixels from x on with what lies under them.
+void fill_row_from_canvas(BITMAP *image, const gif_id *id, const parse_state *state, size_t y,
+                          size_t x)
+{
+    uint8_t *row = image->line[y];
+    size_t w = size_t(image->w);
+    if (state->canvas)
+        std::memcpy(row + x, state->canvas->line[id->y + y] + id->x + x, w - x);
+    else
+        std::memset(row + x, state->fill, w - x);
+}
+
 // Fills the kept pixels from index `from` on (in row order) with what lies
 // under them: the canvas, or the fill while there is none.
 void fill_from_canvas(BITMAP *image, const gif_id *id, const parse_state *state, size_t from)
@@ -293,14 +305,8 @@ void fill_from_canvas(BITMAP *image, const gif_id *id, const parse_state *state,
     size_t w = size_t(image->w);
     if (w == 0)
         return;
-    for (size_t y = from / w; y < size_t(image->h); ++y) {
-        size_t x = y == from / w ? from % w : 0;
-        uint8_t *row = image->line[y];
-        if (state->canvas)
-            std::memcpy(row + x, state->canvas->line[id->y + y] + id->x + x, w - x);
-        else
-            std::memset(row + x, state->fill, w - x);
-    }
+    for (size_t y = from / w; y < size_t(image->h); ++y)
+        fill_row_from_canvas(image, id, state, y, y == from / w ? from % w : 0);
 }
 
 // Puts the kept image on the canvas, then applies its disposal: 2 clears
@@ -350,6 +356,11 @@ bool reserve_buffer(parse_state *state, void **buffer, size_t *room, size_t byte
     return *buffer != nullptr;
 }
 
+// The four passes of an interlaced image: the y of each pass's first row
+// and the step between its rows.
+constexpr int INTERLACE_STARTS[4] = {0, 4, 2, 1};
+constexpr int INTERLACE_STEPS[4] = {8, 8, 4, 2};
+
 // Fills rows with the y of each decoded row, in plain or interlaced order.
 void build_row_table(int *rows, int height, int interlace)
 {
@@ -358,11 +369,9 @@ void build_row_table(int *rows, int height, int interlace)
             rows[n] = n;
         return;
     }
-    static const int starts[4] = {0, 4, 2, 1};
-    static const int steps[4] = {8, 8, 4, 2};
     int n = 0;
     for (int pass = 0; pass < 4; ++pass)
-        for (int y = starts[pass]; y < height; y += steps[pass])
+        for (int y = INTERLACE_STARTS[pass]; y < height; y += INTERLACE_STEPS[pass])
             rows[n++] = y;
 }
 
@@ -431,10 +440,7 @@ void draw_decoded_rows(const gif_load_buffers &buffers, size_t count, size_t w, 
             under = state->canvas->line[id->y + y] + id->x;
         if (drawn > 0)
             blend_over_under(row, buffers.indices + start, under, fill, drawn, trans);
-        if (under)
-            std::memcpy(row + drawn, under + drawn, kept_w - drawn);
-        else
-            std::memset(row + drawn, fill, kept_w - drawn);
+        fill_row_from_canvas(kept, id, state, size_t(y), drawn);
     }
     for (size_t at : buffers.wide_codes) {
         int y = buffers.rows[at / w];
@@ -511,11 +517,9 @@ image_plan plan_image(const gif_id *id, const parse_state *state)
     }
     size_t w = id->w;
     size_t rows = 0; // rows in stored order so far
-    static const int starts[4] = {0, 4, 2, 1};
-    static const int steps[4] = {8, 8, 4, 2};
     for (int pass = 0; plan.kept_w > 0 && pass < (id->interlace ? 4 : 1); ++pass) {
-        int start = id->interlace ? starts[pass] : 0;
-        int step = id->interlace ? steps[pass] : 1;
+        int start = id->interlace ? INTERLACE_STARTS[pass] : 0;
+        int step = id->interlace ? INTERLACE_STEPS[pass] : 1;
         for (int y = start; y < id->h; y += step) {
             if (y < plan.kept_h)
                 plan.wanted = rows * w + size_t(plan.kept_w);
