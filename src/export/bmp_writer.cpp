@@ -1,6 +1,5 @@
 // The BMP writer: an 8-bit bitmap as the library's BMP writer lays it out,
 // and the patch that puts the exact 8-bit palette into such a file.
-#include <algorithm>
 #include <allegro.h>
 #include <array>
 
@@ -34,12 +33,11 @@ static std::array<uint8_t, BMP_TABLE_BYTES> make_bmp_table()
     return bytes;
 }
 
-// Both headers, the palette scaled up from 6 bits as blue, green, red, 0,
-// then the rows from the bottom, each padded to four bytes; then the exact
-// palette over the table.
+// Both headers, the exact palette as the colour table (where the library's
+// writer puts the 6-bit one scaled up), then the rows from the bottom, each
+// padded to four bytes.
 size_t encode_bmp_file(BITMAP *bmp, std::vector<uint8_t> &out)
 {
-    const RGB *pal = display_palette;
     uint32_t padding = uint32_t(3 - ((bmp->w - 1) & 3));
     uint32_t image = (uint32_t(bmp->w) + padding) * uint32_t(bmp->h);
     out.clear();
@@ -55,19 +53,12 @@ size_t encode_bmp_file(BITMAP *bmp, std::vector<uint8_t> &out)
     // No compression, the image size, 72 dpi both ways, 256 colours used and important.
     for (uint32_t v : {0u, image, 0xB12u, 0xB12u, 256u, 256u})
         put_le(out, v, 4);
-    for (int c = 0; c < 256; c++) {
-        out.push_back(uint8_t(_rgb_scale_6[pal[c].b]));
-        out.push_back(uint8_t(_rgb_scale_6[pal[c].g]));
-        out.push_back(uint8_t(_rgb_scale_6[pal[c].r]));
-        out.push_back(0);
-    }
+    std::array<uint8_t, BMP_TABLE_BYTES> table = make_bmp_table();
+    out.insert(out.end(), table.begin(), table.end());
     for (int y = bmp->h - 1; y >= 0; y--) {
         out.insert(out.end(), bmp->line[y], bmp->line[y] + bmp->w);
         out.insert(out.end(), padding, 0);
     }
-    std::array<uint8_t, BMP_TABLE_BYTES> table = make_bmp_table();
-    long table_at = BMP_HEADER_SIZE_OFFSET + BMP_MIN_INFO_HEADER;
-    std::copy(table.begin(), table.end(), out.begin() + table_at);
     return out.size();
 }
 
