@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -55,6 +54,15 @@ void compute_export_size(int zoom, int w, int h, int *out_w, int *out_h)
     long long sh = static_cast<long long>(zoom) * h / 100;
     *out_w = sw < 1 ? 1 : static_cast<int>(sw);
     *out_h = sh < 1 ? 1 : static_cast<int>(sh);
+}
+
+// The file of frame i: "frame", the number in at least three digits, the
+// extension.
+static std::string name_frame_file(int i, const char *extension)
+{
+    char name[40];
+    snprintf(name, sizeof name, "frame%03i%s", i, extension);
+    return name;
 }
 
 // The frame scaled alone onto save_bmp, as if drawn on the cleared canvas
@@ -241,9 +249,7 @@ static int write_frames(const gif_anim *anim, int zoom, const export_options &op
     for (int32_t i = 0; writer.encode && i < anim->num_frames; i++) {
         if (!continue_export(options, i, anim->num_frames, stopped))
             break;
-        char name[32];
-        snprintf(name, sizeof name, "frame%03i%s", static_cast<int>(i), writer.extension);
-        std::string path = dir + name;
+        std::string path = dir + name_frame_file(i, writer.extension);
         written += save_export_frame(anim->frames[i], save_bmp, path.c_str(), writer, bytes);
     }
     destroy_bitmap(save_bmp);
@@ -304,9 +310,7 @@ int count_frame_files_from(const std::string &dir, const char *extension, int fi
         char tail[8] = "";
         if (sscanf(entry->d_name, "frame%9d%7s", &number, tail) != 2 || number < first)
             continue;
-        char name[40];
-        snprintf(name, sizeof name, "frame%03i%s", number, extension);
-        count += std::strcmp(name, entry->d_name) == 0;
+        count += name_frame_file(number, extension) == entry->d_name;
     }
     closedir(folder);
     return count;
@@ -328,8 +332,8 @@ int save_all_frames(const gif_anim *anim, int zoom, const export_options &option
     if (export_writers[options.format].encode)
         left = count_frame_files_from(options.dir, extension, anim->num_frames);
     if (left > 0)
-        printf("%i older frame file%s past frame%03i%s left as they were\n", left,
-               left > 1 ? "s" : "", static_cast<int>(anim->num_frames - 1), extension);
+        printf("%i older frame file%s past %s left as they were\n", left, left > 1 ? "s" : "",
+               name_frame_file(anim->num_frames - 1, extension).c_str());
     return written;
 }
 
