@@ -56,6 +56,13 @@ void compute_export_size(int zoom, int w, int h, int *out_w, int *out_h)
     *out_h = sh < 1 ? 1 : static_cast<int>(sh);
 }
 
+// The options' directory as the start of a file's path: empty for the
+// working directory.
+static std::string prefix_export_dir(const export_options &options)
+{
+    return options.dir.empty() ? "" : options.dir + "/";
+}
+
 // The file of frame i: "frame", the number in at least three digits, the
 // extension.
 static std::string name_frame_file(int i, const char *extension)
@@ -167,7 +174,7 @@ static bool encode_sprite_sheet(const gif_anim *anim, BITMAP *save_bmp, int zoom
 static int write_animation_files(const gif_anim *anim, BITMAP *save_bmp, int zoom,
                                  const export_options &options)
 {
-    std::string dir = options.dir.empty() ? "" : options.dir + "/";
+    std::string dir = prefix_export_dir(options);
     std::vector<std::string> files = list_export_files(options);
     std::vector<uint8_t> bytes;
     std::string json;
@@ -240,7 +247,7 @@ static int write_frames(const gif_anim *anim, int zoom, const export_options &op
     }
     clear_to_color(save_bmp, 0);
     const export_writer &writer = export_writers[options.format];
-    std::string dir = options.dir.empty() ? "" : options.dir + "/";
+    std::string dir = prefix_export_dir(options);
     std::vector<uint8_t> bytes; // one file's bytes, kept for the next frame
     int written = 0;
     bool stopped = false;
@@ -270,7 +277,7 @@ bool find_input_clash(const export_options &options, std::string &refusal)
     struct stat input;
     if (options.input.empty() || stat(options.input.c_str(), &input) != 0)
         return false;
-    std::string dir = options.dir.empty() ? "" : options.dir + "/";
+    std::string dir = prefix_export_dir(options);
     for (const std::string &file : list_export_files(options)) {
         struct stat output;
         std::string path = dir + file;
