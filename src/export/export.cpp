@@ -168,6 +168,24 @@ static bool encode_sprite_sheet(const gif_anim *anim, BITMAP *save_bmp, int zoom
     return ok;
 }
 
+// A file per frame, each saved or reported on its own. Returns the frames
+// written.
+static int write_frame_files(const gif_anim *anim, BITMAP *save_bmp, const export_options &options)
+{
+    const export_writer &writer = export_writers[options.format];
+    std::string dir = prefix_export_dir(options);
+    std::vector<uint8_t> bytes; // one file's bytes, kept for the next frame
+    int written = 0;
+    bool stopped = false;
+    for (int32_t i = 0; i < anim->num_frames; i++) {
+        if (!continue_export(options, i, anim->num_frames, stopped))
+            break;
+        std::string path = dir + name_frame_file(i, writer.extension);
+        written += save_export_frame(anim->frames[i], save_bmp, path.c_str(), writer, bytes);
+    }
+    return written;
+}
+
 // The animation's own files: all the frames in each, or the files are not
 // written (the first that cannot be is named, unless the options' hook
 // stopped the export). Returns the frames written.
@@ -246,19 +264,9 @@ static int write_frames(const gif_anim *anim, int zoom, const export_options &op
         return 0;
     }
     clear_to_color(save_bmp, 0);
-    const export_writer &writer = export_writers[options.format];
-    std::string dir = prefix_export_dir(options);
-    std::vector<uint8_t> bytes; // one file's bytes, kept for the next frame
-    int written = 0;
-    bool stopped = false;
-    if (!writer.encode)
-        written = write_animation_files(anim, save_bmp, zoom, options);
-    for (int32_t i = 0; writer.encode && i < anim->num_frames; i++) {
-        if (!continue_export(options, i, anim->num_frames, stopped))
-            break;
-        std::string path = dir + name_frame_file(i, writer.extension);
-        written += save_export_frame(anim->frames[i], save_bmp, path.c_str(), writer, bytes);
-    }
+    int written = export_writers[options.format].encode
+                      ? write_frame_files(anim, save_bmp, options)
+                      : write_animation_files(anim, save_bmp, zoom, options);
     destroy_bitmap(save_bmp);
     return written;
 }
