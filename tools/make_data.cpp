@@ -184,13 +184,14 @@ std::vector<ramp_style> list_pst_gradients()
     return list_gradient_styles(16, 0, 8);
 }
 
-// The slot's entries from its row, column c * columns / colours for entry c.
-void fill_slot(std::vector<rgb> &pal, const slot_range &slot, const std::vector<ramp_style> &rows,
-               int columns)
+// Each slot's entries from its row, column c * columns / colours for entry c.
+void fill_slots(std::vector<rgb> &pal, const std::vector<slot_range> &slots,
+                const std::vector<ramp_style> &rows, int columns)
 {
-    for (int c = 0; c < slot.colours; c++)
-        pal[slot.first + c] =
-            compute_ramp_colour(rows[slot.row], c * columns / slot.colours, columns);
+    for (const slot_range &slot : slots)
+        for (int c = 0; c < slot.colours; c++)
+            pal[slot.first + c] =
+                compute_ramp_colour(rows[slot.row], c * columns / slot.colours, columns);
 }
 
 // True when every slot still holds its row's colours (no entry had to be
@@ -199,8 +200,7 @@ bool check_slots_drawn(const std::vector<rgb> &pal, const std::vector<slot_range
                        const std::vector<ramp_style> &rows, int columns)
 {
     std::vector<rgb> expected = pal;
-    for (const slot_range &slot : slots)
-        fill_slot(expected, slot, rows, columns);
+    fill_slots(expected, slots, rows, columns);
     return expected == pal;
 }
 
@@ -208,8 +208,7 @@ std::vector<rgb> build_bg2_palette()
 {
     std::vector<rgb> pal(256);
     fill_fixed_entries(pal);
-    for (const slot_range &slot : list_bg2_slots())
-        fill_slot(pal, slot, list_bg2_gradients(), BG2_COLUMNS);
+    fill_slots(pal, list_bg2_slots(), list_bg2_gradients(), BG2_COLUMNS);
     make_colours_distinct(pal);
     return pal;
 }
@@ -222,8 +221,7 @@ std::vector<rgb> build_pst_palette()
     fill_ramp(pal, 48, 16, {30, 0.32, 0.10, 0.70});  // fixed wood
     fill_ramp(pal, 96, 16, {130, 0.42, 0.10, 0.75}); // fixed foliage
     fill_ramp(pal, 112, 16, {40, 0.08, 0.14, 0.86}); // fixed stone
-    for (const slot_range &slot : list_pst_slots())
-        fill_slot(pal, slot, list_pst_gradients(), PST_COLUMNS);
+    fill_slots(pal, list_pst_slots(), list_pst_gradients(), PST_COLUMNS);
     make_colours_distinct(pal);
     return pal;
 }
