@@ -56,10 +56,10 @@ bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &e
 // The keys' jobs and every option, for -help.
 void print_help();
 
-// "A2:9,B3:34" of the option arg: its (slot, row) pairs added to cmd.tints,
-// else false with the line to print.
-bool parse_tints(const char *arg, const char *value, const data_set &set, command_line &cmd,
-                 std::string &error);
+// "A2:9,B3:34": each name a slot of set, each row one of its gradients;
+// the (slot, row) pairs added to tints, else false with what is wrong.
+bool parse_tints(const std::string &value, const data_set &set,
+                 std::vector<std::pair<int32_t, int32_t>> &tints, std::string &reason);
 
 // The directory of the running executable (the program path's, cut at its
 // last '/', when that cannot be read).

@@ -92,9 +92,8 @@ static bool parse_number(const std::string &text, int32_t lo, int32_t hi, int32_
     return v >= lo && v <= hi;
 }
 
-// "A2:9,B3:34": each name a slot of set, each row one of its gradients.
-bool parse_tints(const char *arg, const char *value, const data_set &set, command_line &cmd,
-                 std::string &error)
+bool parse_tints(const std::string &value, const data_set &set,
+                 std::vector<std::pair<int32_t, int32_t>> &tints, std::string &reason)
 {
     std::string rest = value;
     for (bool more = true; more;) {
@@ -105,25 +104,23 @@ bool parse_tints(const char *arg, const char *value, const data_set &set, comman
         size_t colon = item.find(':');
         int32_t row = -1;
         if (colon == std::string::npos) {
-            error =
-                std::string("bad option ") + arg + " : expects slot:row pairs such as A2:9,B3:34";
+            reason = "expects slot:row pairs such as A2:9,B3:34";
             return false;
         }
         std::string name = item.substr(0, colon), row_text = item.substr(colon + 1);
         int slot = find_slot_by_name(set, name.c_str());
         if (slot < 0) {
-            error = std::string("bad option ") + arg + " : no slot " + name +
-                    " in this data set (A1..A" + std::to_string(count_group_slots(set, 'A')) +
-                    ", B1..B" + std::to_string(count_group_slots(set, 'B')) + ")";
+            reason = "no slot " + name + " in this data set (A1..A" +
+                     std::to_string(count_group_slots(set, 'A')) + ", B1..B" +
+                     std::to_string(count_group_slots(set, 'B')) + ")";
             return false;
         }
         if (!parse_number(row_text, 0, set.gradient_rows - 1, &row)) {
-            error = std::string("bad option ") + arg + " : row " + row_text +
-                    " is not in the gradient table (0.." + std::to_string(set.gradient_rows - 1) +
-                    ")";
+            reason = "row " + row_text + " is not in the gradient table (0.." +
+                     std::to_string(set.gradient_rows - 1) + ")";
             return false;
         }
-        cmd.tints.emplace_back(slot, row);
+        tints.emplace_back(slot, row);
     }
     return true;
 }
@@ -213,8 +210,11 @@ bool parse_command_line(int argc, char **argv, command_line &cmd, std::string &e
                 return false;
             }
         } else if ((value = find_option_value(arg, "-tint"))) {
-            if (!parse_tints(arg, value, set, cmd, error))
+            std::string reason;
+            if (!parse_tints(value, set, cmd.tints, reason)) {
+                error = std::string("bad option ") + arg + " : " + reason;
                 return false;
+            }
         } else if ((value = find_option_value(arg, "-out"))) {
             if (!*value) {
                 error = std::string("bad option ") + arg + " : no directory given";

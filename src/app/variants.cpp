@@ -55,17 +55,8 @@ static bool parse_variant_line(const std::string &line, const data_set &set, var
     tints.erase(std::remove_if(tints.begin(), tints.end(), is_blank), tints.end());
     if (tints.empty())
         return true; // the rows the run starts from, unchanged
-    // The tints read as -tint reads them; its message loses the option's prefix.
-    command_line parsed{};
-    std::string error;
-    std::string arg = "-tint=" + tints;
-    if (parse_tints(arg.c_str(), tints.c_str(), set, parsed, error)) {
-        out.tints = parsed.tints;
-        return true;
-    }
-    std::string prefix = "bad option " + arg + " : ";
-    reason = error.compare(0, prefix.size(), prefix) == 0 ? error.substr(prefix.size()) : error;
-    return false;
+    // The tints read as -tint reads them.
+    return parse_tints(tints, set, out.tints, reason);
 }
 
 bool parse_variants(const std::string &text, const data_set &set, std::vector<variant> &variants,
