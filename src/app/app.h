@@ -13,14 +13,11 @@
 struct gif_anim;
 struct data_set;
 
-// Scancodes the key handling follows (the library's are below 128).
-constexpr int INPUT_KEYS = 128;
-
 // What the passes have taken of the logged presses: a key or button acts
 // once for each press, and a held key again once it is due.
 struct input_state {
     press_log presses;          // every key and button press, logged as it happens
-    key_track keys[INPUT_KEYS]; // every key's presses acted on, and its next repeat
+    key_track keys[LOGGED_KEYS]; // every key's presses acted on, and its next repeat
     button_track button;        // the left mouse button's presses acted on
     int wheel;                  // mouse_z already turned into zoom steps
     uint32_t esc_before_export; // Esc presses logged before the running export began

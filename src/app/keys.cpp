@@ -14,8 +14,6 @@
 #include "palette/data_set.h"
 #include "palette/tint_slots.h"
 
-static_assert(KEY_MAX <= INPUT_KEYS, "every scancode has its input state");
-
 input_state glb_input;
 
 // A key acts at its press; held past the log's repeat delay, it acts again

@@ -68,7 +68,7 @@ struct screen_test : ::testing::Test {
         for (gif_frame &frame : frames)
             destroy_bitmap(frame.bmp);
         clear_press_log(glb_input.presses);
-        std::fill_n(glb_input.keys, INPUT_KEYS, key_track{});
+        std::fill_n(glb_input.keys, LOGGED_KEYS, key_track{});
         glb_input.button = {};
         glb_input.wheel = 0;
         glb_input.esc_before_export = 0;
