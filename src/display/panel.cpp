@@ -51,19 +51,14 @@ static int find_slot_y(const data_set &set, int s)
     return is_group_a(set, s) ? 15 + 20 * s : 35 + 20 * s;
 }
 
-// A row or column count cut into 0..limit, so no loop leaves the table.
-static int clamp_count(int count, int limit)
-{
-    return count < 0 ? 0 : count > limit ? limit : count;
-}
-
 void draw_gradient_strip(const data_set &set)
 {
     if (!glb_cmap)
         return;
     clear_bitmap(glb_cmap);
-    int columns = clamp_count(set.gradient_columns, GRADIENT_TABLE_COLUMNS);
-    int rows = clamp_count(set.gradient_rows, GRADIENT_TABLE_ROWS);
+    // Counts cut into the table, so no loop leaves it.
+    int columns = std::clamp(set.gradient_columns, 0, GRADIENT_TABLE_COLUMNS);
+    int rows = std::clamp(set.gradient_rows, 0, GRADIENT_TABLE_ROWS);
     int step = set.swatch_step;
     int depth = bitmap_color_depth(glb_cmap);
     // Each 6 x 6 swatch overlaps its neighbours; later ones cover the
