@@ -58,6 +58,8 @@ void print_help();
 bool parse_tints(const std::string &value, const data_set &set,
                  std::vector<std::pair<int32_t, int32_t>> &tints, std::string &reason);
 
+// The working directory by its whole path, "" when it cannot be had.
+std::string find_working_dir();
 // The directory of the running executable (the program path's, cut at its
 // last '/', when that cannot be read).
 std::string find_program_dir(const char *program_path);

@@ -27,6 +27,14 @@ static std::string cut_last_slash(const std::string &path)
     return path.substr(0, slash);
 }
 
+std::string find_working_dir()
+{
+    char *dir = getcwd(nullptr, 0);
+    std::string text = dir ? dir : "";
+    std::free(dir);
+    return text;
+}
+
 std::string find_program_dir(const char *program_path)
 {
     // The running executable itself: the shell may have found it through

@@ -154,15 +154,6 @@ static void quit_in_order(gif_anim *anim)
     glb_sub_preview = glb_buffer = glb_cmap = glb_sprite = glb_sprite_8bpp = nullptr;
 }
 
-// The working directory at start, "" when it cannot be had.
-static std::string find_start_dir()
-{
-    char *dir = getcwd(nullptr, 0);
-    std::string text = dir ? dir : "";
-    std::free(dir);
-    return text;
-}
-
 // A relative GIF path names a file in the start directory when there is
 // one there, else one beside the program.
 static std::string find_gif_file(const std::string &start_dir, const char *gif_path)
@@ -243,7 +234,7 @@ int run_huesmith(int argc, char **argv)
         std::printf("%s\n", error.c_str());
         std::exit(1);
     }
-    std::string start_dir = find_start_dir();
+    std::string start_dir = find_working_dir();
     // Paths taken from a start directory that is gone cannot be found.
     const std::pair<const char *, const std::string *> from_start[] = {
         {"-out", &cmd.out_dir}, {"-state", &cmd.state_file}, {"-variants", &cmd.variants_file}};

@@ -3,9 +3,6 @@
 #include "app/app.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <unistd.h>
 
 #include "common/safe_file.h"
 #include "export/export.h"
@@ -116,9 +113,7 @@ int export_variants(const gif_anim *anim, const data_set &set, int32_t zoom,
     std::vector<int32_t> start_rows(rows, rows + set.last_slot + 1);
     // The working directory by its whole path, so each summary names it.
     export_options options = glb_export_options;
-    char *here = options.dir.empty() ? getcwd(nullptr, 0) : nullptr;
-    std::string base = here ? here : options.dir;
-    std::free(here);
+    std::string base = options.dir.empty() ? find_working_dir() : options.dir;
     int status = 0;
     for (const variant &v : variants) {
         std::copy(start_rows.begin(), start_rows.end(), rows);
