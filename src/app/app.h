@@ -123,8 +123,8 @@ bool set_coalesce(const gif_anim *loaded, bool on);
 bool is_coalesce_on();
 // Frees the whole screens, and turns them off.
 void destroy_whole_frames();
-// One line on standard error, once per run, when the animation has frames
-// drawn over earlier ones that show alone without -coalesce.
+// One line on standard error when the animation has frames drawn over
+// earlier ones that show alone without -coalesce. Start-up calls it once.
 void hint_coalesce(const gif_anim *anim);
 
 // From here on, losing the X server prints "error : lost the display" and

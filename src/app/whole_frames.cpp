@@ -40,10 +40,8 @@ void destroy_whole_frames()
 
 void hint_coalesce(const gif_anim *anim)
 {
-    static bool hinted = false;
-    if (hinted || coalesce.on || !detect_partial_frames(anim))
+    if (coalesce.on || !detect_partial_frames(anim))
         return;
-    hinted = true;
     std::fprintf(stderr, "hint : some frames are drawn over earlier ones and show alone; "
                          "-coalesce (or C in the window) shows them whole\n");
 }
