@@ -74,10 +74,11 @@ bool choose_write_places(const command_line &cmd, const std::string &start_dir,
 {
     bool own_dir_writable = faccessat(AT_FDCWD, program_dir.c_str(), W_OK, AT_EACCESS) == 0;
     bool state_moved = !own_dir_writable && cmd.state_file.empty();
+    std::string state_home = find_state_home();
     if (!cmd.state_file.empty())
         state_file = join_path(start_dir, cmd.state_file);
-    else if (state_moved && !find_state_home().empty())
-        state_file = join_path(find_state_home(), PALSHIFT_FILE);
+    else if (state_moved && !state_home.empty())
+        state_file = join_path(state_home, PALSHIFT_FILE);
     else
         state_file = PALSHIFT_FILE;
     if (!cmd.out_dir.empty())
