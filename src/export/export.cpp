@@ -145,10 +145,11 @@ static bool encode_gif_animation(const gif_anim *anim, BITMAP *save_bmp,
     return ok;
 }
 
-// Every frame scaled in turn onto the sheet, and the sheet's description.
+// Every frame scaled in turn onto the sheet, and the description of the
+// sheet, which is saved as image.
 static bool encode_sprite_sheet(const gif_anim *anim, BITMAP *save_bmp, int zoom,
-                                const export_options &options, std::vector<uint8_t> &bytes,
-                                std::string &json, bool &stopped)
+                                const export_options &options, const std::string &image,
+                                std::vector<uint8_t> &bytes, std::string &json, bool &stopped)
 {
     sheet_layout layout;
     if (!plan_sprite_sheet(save_bmp->w, save_bmp->h, anim->num_frames, layout))
@@ -164,7 +165,7 @@ static bool encode_sprite_sheet(const gif_anim *anim, BITMAP *save_bmp, int zoom
     }
     ok = finish_sheet_encoding(sheet) && ok;
     if (ok)
-        json = format_sheet_json(layout, delays, options.name, list_export_files(options)[0], zoom);
+        json = format_sheet_json(layout, delays, options.name, image, zoom);
     return ok;
 }
 
@@ -201,7 +202,8 @@ static int write_animation_files(const gif_anim *anim, BITMAP *save_bmp, int zoo
     try {
         bool coded = options.format == EXPORT_GIF
                          ? encode_gif_animation(anim, save_bmp, options, bytes, stopped)
-                         : encode_sprite_sheet(anim, save_bmp, zoom, options, bytes, json, stopped);
+                         : encode_sprite_sheet(anim, save_bmp, zoom, options, files[0], bytes, json,
+                                               stopped);
         if (coded && replace_file((dir + files[0]).c_str(), bytes.data(), bytes.size()))
             saved = 1;
         const uint8_t *text = reinterpret_cast<const uint8_t *>(json.data());
