@@ -44,16 +44,6 @@ std::vector<gif_rgb> make_full_palette(int seed)
     return palette;
 }
 
-byte_list make_random_indices(int w, int h, unsigned zero_share, std::mt19937 &rng)
-{
-    byte_list pixels(size_t(w) * size_t(h));
-    for (uint8_t &p : pixels) {
-        unsigned roll = rng();
-        p = roll % zero_share == 0 ? 0 : uint8_t(roll >> 8);
-    }
-    return pixels;
-}
-
 namespace {
 
 // An image's sub-block chain, read block by block.

@@ -5,7 +5,6 @@
 
 #include "gif_write.h"
 
-#include <random>
 #include <string>
 
 struct gif_anim;
@@ -14,8 +13,6 @@ std::vector<gif_rgb> test_colours(int bits); // 2^bits, none for 0, unlike any e
 byte_list make_pixels(int w, int h, int colours, int seed); // a varied pattern below colours
 
 std::vector<gif_rgb> make_full_palette(int seed); // 256 entries, all differing, low bits in use
-// w x h random indices, one in zero_share of them 0, the others up to 255.
-byte_list make_random_indices(int w, int h, unsigned zero_share, std::mt19937 &rng);
 
 // A PNG read back by libpng; ok only for an 8-bit indexed one read whole.
 struct png_read {
