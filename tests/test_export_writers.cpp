@@ -38,9 +38,9 @@ int read_giflib_loop_count(const SavedImage &first)
     return -1;
 }
 
-// Two frames with each loop count: giflib reads the count, the delays, and
-// index 0 transparent and cleared after the frame.
-TEST(GifWriter, LoopCountsAndControlBlocksAsGiflibReadsThem)
+// Each loop count as giflib reads it, none written for -1 (delays,
+// transparency and disposal: the program-run tests).
+TEST(GifWriter, LoopCountsAsGiflibReadsThem)
 {
     std::vector<gif_rgb> palette = make_full_palette(3);
     byte_list pixels = {0, 1, 2, 3, 0, 254};
@@ -48,16 +48,10 @@ TEST(GifWriter, LoopCountsAndControlBlocksAsGiflibReadsThem)
         gif_encoding gif;
         ASSERT_TRUE(begin_gif_encoding(gif, 3, 2, as_table(palette), loop_count));
         ASSERT_TRUE(add_gif_frame(gif, list_rows(pixels, 3, 2).data(), 0));
-        ASSERT_TRUE(add_gif_frame(gif, list_rows(pixels, 3, 2).data(), 300));
         ASSERT_TRUE(finish_gif_encoding(gif));
         GifFileType *file = slurp_gif_bytes(gif.bytes);
         ASSERT_NE(file, nullptr);
         EXPECT_EQ(read_giflib_loop_count(file->SavedImages[0]), loop_count);
-        EXPECT_EQ(list_gif_delays(file), (std::vector<int>{0, 300}));
-        GraphicsControlBlock control;
-        DGifSavedExtensionToGCB(file, 1, &control);
-        EXPECT_EQ(control.TransparentColor, 0);
-        EXPECT_EQ(control.DisposalMode, DISPOSE_BACKGROUND);
         DGifCloseFile(file, nullptr);
     }
 }
