@@ -68,10 +68,8 @@ struct key_case {
 
 const key_case key_cases[] = {
     {{KEY_UP}, false, {0, 0, 0, 100}, {0, 0, 0, 100}},
-    {{KEY_DOWN}, false, {27, 0, 0, 100}, {27, 0, 0, 100}},
     {{KEY_DOWN}, true, {7, 0, 0, 100}, {7, 0, 0, 100}},
     {{KEY_DOWN, KEY_RIGHT}, false, {0, 0, 0, 100}, {1, 1, 0, 100}},
-    {{KEY_RIGHT}, false, {9, 115, 0, 100}, {9, 115, 0, 100}},
     {{KEY_RIGHT}, true, {7, 78, 0, 100}, {7, 78, 0, 100}},
     // A row outside the table only moves towards it.
     {{KEY_LEFT, KEY_RIGHT}, false, {7, -3, 0, 100}, {7, -2, 0, 100}},
