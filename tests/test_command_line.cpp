@@ -63,7 +63,6 @@ TEST(CommandLine, RunsFromAShell)
         {{bmp, "-export", "-pcs"}, "unknown option -pcs", 1, ""},
         {{bmp, "-export", "recoloured/walk"}, "unexpected argument recoloured/walk", 1, ""},
         {{bmp, "-gif", "-pcx"}, bad + "pcx : -gif" + one_format, 1, ""},
-        {{"walk.gif", "-gif", "-png", "-Gif"}, bad + "png : -gif" + one_format, 1, ""},
         {{bmp, "-export", "-tint=A2:9"}, to + d.prog + ">", 0, d.prog},
         {{"sample_pst.gif", "-pst", "-EXPORT", "-pcx", "-out=new/deeper"},
          to + d.start + "/new/deeper>", 0, d.start + "/new/deeper"},
