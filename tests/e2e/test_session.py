@@ -145,7 +145,6 @@ class EndToEnd(unittest.TestCase):
         session.save()
         self.assertEqual(session.read_state(), (rows, [0] * 8))
         self.assertEqual(session.quit(), 0)
-        self.assertEqual(session.read_state(), (rows, [0] * 8))
 
     def test_tab_untints_the_preview_and_without_new_keys_it_and_the_strip_are_as_ever(self):
         rows = [1, 12, 35, 51] + [9] * 24
