@@ -78,9 +78,7 @@ TEST_F(ScreenTest, HMarksTheSlotBGreysTheBackgroundAndUnusedSlotsDim)
     gradient_table[5][0][1] = 100;
     gradient_table[5][0][2] = 50;
     compose_screen(&anim, bg2, ".bmp");
-    EXPECT_EQ(getpixel(glb_buffer, 149, 224), 0);
     EXPECT_EQ(getpixel(glb_buffer, SWATCH_X, 75), makecol(100, 50, 25));
-    EXPECT_NE(getpixel(glb_buffer, 146, 221), makecol(255, 0, 255));
 
     set_key(KEY_H, true);
     handle_keys(&anim, bg2);
