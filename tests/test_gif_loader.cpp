@@ -79,25 +79,31 @@ byte_list make_runs(const std::vector<std::pair<uint8_t, int>> &runs)
     return out;
 }
 
-// Screen 20 x 4, background 3, index 0 transparent after image 0, which is
-// all 1 and stays. Image 1, interlaced: rows 0 and 2 are 2, rows 1 and 3
-// transparent. Image 2: thirty pixels of 3, then its data ends. Wider than
-// sixteen, so the blocks of sixteen and the pixels after them both count.
+// Screen 20 x 8, background 7, index 0 transparent after image 0, which is
+// all 1 and stays. Image 1, interlaced: rows 0, 2, 4 and 6 are 2, 3, 4 and
+// 5 (stored in the order 0, 4, 2, 6), the odd rows transparent. Image 2:
+// thirty pixels of 6, then its data ends. Wider than sixteen, so the blocks
+// of sixteen and the pixels after them both count.
 TEST(GifLoader, TransparentImagesOverTheCanvas)
 {
-    byte_list gif = make_gif_screen(20, 4, test_colours(2), 3);
+    byte_list gif = make_gif_screen(20, 8, test_colours(3), 7);
     append_gce(gif, 1, -1);
-    append_gif_image(gif, 0, 0, 20, 4, {}, 2, make_runs({{1, 80}}));
+    append_gif_image(gif, 0, 0, 20, 8, {}, 3, make_runs({{1, 160}}));
     append_gce(gif, 1, 0);
-    byte_list stripes = make_runs({{2, 20}, {0, 20}, {2, 20}, {0, 20}});
-    append_gif_image(gif, 0, 0, 20, 4, {}, 2, stripes, true);
+    byte_list stripes = make_runs({{2, 20}, {0, 20}, {3, 20}, {0, 20}, {4, 20}, {0, 20},
+                                   {5, 20}, {0, 20}});
+    append_gif_image(gif, 0, 0, 20, 8, {}, 3, stripes, true);
     append_gce(gif, 1, 0);
-    append_gif_image(gif, 0, 0, 20, 4, {}, 2, make_runs({{3, 30}}));
+    append_gif_image(gif, 0, 0, 20, 8, {}, 3, make_runs({{6, 30}}));
     gif_anim *anim = load_gif_bytes(gif);
     ASSERT_TRUE(anim != nullptr);
     ASSERT_EQ(anim->num_frames, 3);
-    EXPECT_EQ(read_frame_pixels(anim, 1), make_runs({{2, 20}, {1, 20}, {2, 20}, {1, 20}}));
-    EXPECT_EQ(read_frame_pixels(anim, 2), make_runs({{3, 30}, {1, 10}, {2, 20}, {1, 20}}));
+    byte_list shown = make_runs({{2, 20}, {1, 20}, {3, 20}, {1, 20}, {4, 20}, {1, 20},
+                                 {5, 20}, {1, 20}});
+    EXPECT_EQ(read_frame_pixels(anim, 1), shown);
+    byte_list after = make_runs({{6, 30}, {1, 10}, {3, 20}, {1, 20}, {4, 20}, {1, 20},
+                                 {5, 20}, {1, 20}});
+    EXPECT_EQ(read_frame_pixels(anim, 2), after);
     destroy_gif_anim(anim);
 }
 
